@@ -1,0 +1,68 @@
+#include "installer/payload/file_check.hpp"
+
+#include <boost/crc.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+#include <thread>
+
+#include <windows.h>
+
+namespace {
+
+bool is_sharing_violation(const std::system_error& e) {
+    return e.code().category() == std::system_category() && e.code().value() == ERROR_SHARING_VIOLATION;
+}
+
+bool is_sharing_violation(const boost::system::system_error& e) {
+    return e.code().category() == boost::system::system_category() && e.code().value() == ERROR_SHARING_VIOLATION;
+}
+
+void wait_one_second() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
+}
+
+} // namespace
+
+std::uint32_t read_file_crc(const std::filesystem::path& file) {
+    errno = 0;
+    _doserrno = 0;
+    boost::crc_32_type crc;
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open() && _doserrno == ERROR_SHARING_VIOLATION)
+        throw std::system_error(ERROR_SHARING_VIOLATION, std::system_category(), "read_file_crc");
+
+    char block[4096];
+    while (!(in.rdstate() & (std::ios::failbit | std::ios::badbit))) {
+        in.read(block, sizeof block);
+        crc.process_bytes(block, static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.eof() && errno == 0 && _doserrno == 0)
+        return crc.checksum();
+
+    in.exceptions(std::ios::failbit | std::ios::badbit);
+    // The stream failed without failbit or badbit only if the C runtime saw an error
+    // that the stream did not: report that as a stream failure too.
+    throw std::ios_base::failure("read_file_crc");
+}
+
+std::uint32_t crc_of_file(const std::filesystem::path& file) {
+    for (int attempts_left = 3;; --attempts_left) {
+        try {
+            return read_file_crc(file);
+        } catch (const std::system_error& e) {
+            if (!is_sharing_violation(e) || attempts_left == 0)
+                throw;
+        } catch (const boost::system::system_error& e) {
+            if (!is_sharing_violation(e) || attempts_left == 0)
+                throw;
+        }
+        wait_one_second();
+    }
+}

@@ -1,0 +1,13 @@
+// Reads a written file back from disk and computes its CRC-32 (CRC-32/ISO-HDLC).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+// One attempt. Failures are std::ios_base::failure with the OS error left in the C
+// runtime's _doserrno/errno, except a sharing violation, which is thrown as system error
+// 32 so that crc_of_file can wait for the other process to let go of the file.
+std::uint32_t read_file_crc(const std::filesystem::path& file);
+
+// read_file_crc with up to three more attempts, one second apart, on a sharing violation.
+std::uint32_t crc_of_file(const std::filesystem::path& file);

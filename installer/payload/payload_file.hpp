@@ -1,0 +1,72 @@
+// The payload's inflated layout: a header (u64 header_size, u32 record_count, the records)
+// followed by the files' contents in record order, all integers little-endian. This file is
+// the one definition of that layout; the reader and the payload builder both use it.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+enum class payload_kind : std::uint32_t {
+    ordinary = 0,      // program files
+    main_program = 1,  // the installed program's executable
+    uninstaller = 2,   // the uninstaller; the journal goes beside it
+    shared = 3,        // shared data, kept when already there, opened to Users
+    sample = 4,        // samples, left out when updating
+    setup_only = 5,    // needed only while installing, removed afterwards
+};
+
+// One record of the file table.
+struct payload_file {
+    std::wstring source_path;  // where the payload was built; only the file name is used
+    std::wstring target;       // the folder template, then the expanded target path
+    std::uint32_t kind = 0;
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+
+    // Reads the record's seven fields; a record that runs past the stream's end is
+    // compress error 7.
+    void read(std::istream& in);
+    void write(std::ostream& out) const;
+
+    // Bytes the record takes in the header.
+    std::uint64_t record_size() const noexcept;
+
+    // The last component of source_path.
+    std::wstring file_name() const;
+};
+
+namespace payload_layout {
+inline constexpr std::uint64_t prefix_size = 12;        // header_size and record_count
+inline constexpr std::uint64_t record_fixed_size = 24;  // the record's integer fields
+inline constexpr std::uint64_t max_header_size = 16ull << 20;
+}
+
+// Rejects (compress error 7) a header_size that cannot be genuine: below the fixed prefix,
+// or so large that gathering it in memory would be unreasonable.
+void check_header_size(std::uint64_t header_size);
+
+// Rejects (compress error 7) a record that would reach outside its folder: a file name that
+// is empty, "." or "..", or holds ':'; a folder below the template that is empty, "." or
+// "..", or holds ':'.
+void check_record(const payload_file& record);
+
+// Reads the file table from a stream that holds the whole header and stands at offset 8
+// (just past header_size). The records must end exactly at header_size and pass
+// check_record; anything else is compress error 7.
+std::vector<payload_file> read_payload_records(std::istream& header, std::uint64_t header_size);
+
+// header_size + the sum of the sizes: the length of the inflated payload (compress error 7
+// when the sum does not fit 64 bits).
+std::uint64_t payload_total(std::uint64_t header_size, const std::vector<payload_file>& records);
+
+// Writes header_size, record_count and the records.
+void write_payload_header(std::ostream& out, const std::vector<payload_file>& records);
+
+// header_size of a table holding these records.
+std::uint64_t payload_header_size(const std::vector<payload_file>& records) noexcept;
+
+// Splits a folder template into its components ('\' and '/' both separate, as in Windows
+// paths).
+std::vector<std::wstring> template_components(const std::wstring& folder_template);

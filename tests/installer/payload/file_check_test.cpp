@@ -1,0 +1,65 @@
+#include "installer/payload/file_check.hpp"
+
+#include "support/test_folder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <windows.h>
+
+using testing_support::test_folder;
+using testing_support::write_file;
+
+TEST(file_check, crc_of_known_contents) {
+    test_folder folder;
+    write_file(folder / "abc.txt", "abc");
+    write_file(folder / "empty.bin", "");
+    write_file(folder / "block.bin", std::string(4096, '\x5A'));
+    write_file(folder / "longer.bin", std::string(4097, '\x5A'));
+
+    EXPECT_EQ(crc_of_file(folder / "abc.txt"), 0x352441C2u);
+    EXPECT_EQ(crc_of_file(folder / "empty.bin"), 0u);
+    const auto block = crc_of_file(folder / "block.bin");
+    EXPECT_NE(block, crc_of_file(folder / "longer.bin")) << "every byte counts, the last short block too";
+    EXPECT_EQ(read_file_crc(folder / "block.bin"), block);
+    write_file(folder / L"\u00DCn\u00EFc\u00F8d\u00E9 \u20AC.txt", "abc");
+    EXPECT_EQ(crc_of_file(folder / L"\u00DCn\u00EFc\u00F8d\u00E9 \u20AC.txt"), 0x352441C2u);
+}
+
+TEST(file_check, missing_file_fails_at_once_with_the_os_error_kept) {
+    test_folder folder;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(crc_of_file(folder / "missing.bin"), std::ios_base::failure);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900)) << "no retry";
+
+    try {
+        read_file_crc(folder / "missing.bin");
+    } catch (const std::ios_base::failure&) {
+        EXPECT_EQ(_doserrno, ERROR_FILE_NOT_FOUND);
+    }
+}
+
+// A sharing violation comes out as system error 32, so that crc_of_file's retry sees it.
+TEST(file_check, sharing_violation_is_retried_until_the_file_is_free) {
+    test_folder folder;
+    const auto file = folder / "locked.bin";
+    write_file(file, "abc");
+    HANDLE lock = ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+    try {
+        read_file_crc(file);
+        FAIL() << "a locked file was read";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::error_code(ERROR_SHARING_VIOLATION, std::system_category()));
+    }
+
+    std::thread release([lock] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ::CloseHandle(lock);
+    });
+    EXPECT_EQ(crc_of_file(file), 0x352441C2u);
+    release.join();
+}

@@ -1,0 +1,28 @@
+// A fresh folder of the test's own under the temporary folder, removed when it goes.
+#pragma once
+
+#include <filesystem>
+
+namespace testing_support {
+
+class test_folder {
+public:
+    test_folder();
+    ~test_folder();
+    test_folder(const test_folder&) = delete;
+    test_folder& operator=(const test_folder&) = delete;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes bytes to a file, creating its folders.
+void write_file(const std::filesystem::path& file, std::string_view bytes);
+
+// Reads a whole file.
+std::string read_file(const std::filesystem::path& file);
+
+} // namespace testing_support
