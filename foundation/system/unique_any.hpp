@@ -1,0 +1,82 @@
+// One move-only owner for every kind of handle that is closed by a single call: the traits
+// name the handle type, its empty value and how it is closed.
+#pragma once
+
+#include <utility>
+
+#include <windows.h>
+
+namespace vd {
+
+template <class Traits>
+class unique_any {
+public:
+    using pointer = typename Traits::type;
+
+    unique_any() noexcept = default;
+    explicit unique_any(pointer value) noexcept : value_(value) {}
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    ~unique_any() { reset(); }
+
+    explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+    pointer get() const noexcept { return value_; }
+
+    // For functions that return a handle through an out parameter.
+    pointer* put() noexcept {
+        reset();
+        return &value_;
+    }
+
+    pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+
+    void reset(pointer value = Traits::invalid()) noexcept {
+        if (value_ != Traits::invalid())
+            Traits::close(value_);
+        value_ = value;
+    }
+
+private:
+    pointer value_ = Traits::invalid();
+};
+
+namespace details {
+
+struct handle_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::CloseHandle(value); }
+};
+
+// CreateFileW and FindFirstFileW report failure as INVALID_HANDLE_VALUE, not null.
+struct file_handle_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type value) noexcept { ::CloseHandle(value); }
+};
+
+struct module_traits {
+    using type = HMODULE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::FreeLibrary(value); }
+};
+
+struct local_memory_traits {
+    using type = HLOCAL;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::LocalFree(value); }
+};
+
+} // namespace details
+
+using unique_handle = unique_any<details::handle_traits>;
+using unique_file = unique_any<details::file_handle_traits>;
+using unique_module = unique_any<details::module_traits>;
+using unique_local = unique_any<details::local_memory_traits>;
+
+} // namespace vd
