@@ -72,11 +72,20 @@ struct local_memory_traits {
     static void close(type value) noexcept { ::LocalFree(value); }
 };
 
+// Predefined keys (HKEY_LOCAL_MACHINE and the like) are never held: only keys this process
+// opened or created.
+struct hkey_traits {
+    using type = HKEY;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::RegCloseKey(value); }
+};
+
 } // namespace details
 
 using unique_handle = unique_any<details::handle_traits>;
 using unique_file = unique_any<details::file_handle_traits>;
 using unique_module = unique_any<details::module_traits>;
 using unique_local = unique_any<details::local_memory_traits>;
+using unique_hkey = unique_any<details::hkey_traits>;
 
 } // namespace vd

@@ -60,7 +60,8 @@ void write_string(std::ostream& out, const std::wstring& text) {
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool is_safe_name(const std::wstring& name) {
-    return !name.empty() && name != L"." && name != L".." && name.find(L':') == std::wstring::npos;
+    return !name.empty() && name != L"." && name != L".." && name.find(L':') == std::wstring::npos &&
+           std::find_if(name.begin(), name.end(), is_separator) == name.end();
 }
 
 } // namespace
@@ -153,4 +154,16 @@ void write_payload_header(std::ostream& out, const std::vector<payload_file>& re
     write_le(out, static_cast<std::uint32_t>(records.size()));
     for (const auto& record : records)
         record.write(out);
+}
+
+std::filesystem::path checked_base(const std::filesystem::path& base) {
+    if (!base.is_absolute())
+        throw_compress_error(compress_error::unexpected);
+    return base;
+}
+
+std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name) {
+    if (!is_safe_name(name))
+        throw_compress_error(compress_error::unexpected);
+    return folder / name;
 }

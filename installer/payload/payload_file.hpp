@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -70,3 +71,11 @@ std::uint64_t payload_header_size(const std::vector<payload_file>& records) noex
 // Splits a folder template into its components ('\' and '/' both separate, as in Windows
 // paths).
 std::vector<std::wstring> template_components(const std::wstring& folder_template);
+
+// Where records may write: a target never resolves against the current folder and always
+// lies below its base folder. A base that is not an absolute folder is compress error 7.
+std::filesystem::path checked_base(const std::filesystem::path& base);
+
+// folder / name, when name is a single safe component (not empty, ".", "..", no ':' and no
+// separator); compress error 7 otherwise.
+std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name);

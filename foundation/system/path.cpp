@@ -1,0 +1,153 @@
+#include "foundation/system/path.hpp"
+
+#include <cstdint>
+#include <random>
+#include <system_error>
+#include <vector>
+
+#include <windows.h>
+#include <shlwapi.h>
+
+namespace fs = std::filesystem;
+
+namespace vd {
+
+namespace {
+
+bool is_drive_letter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+bool is_separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// "C:\…" or a root name of another kind (a UNC server, "\\?\…"); "C:foo" depends on the drive's
+// current folder and is no absolute path.
+bool counts_as_absolute(const fs::path& path) {
+    const std::wstring& text = path.native();
+    if (text.size() >= 3 && is_drive_letter(text[0]) && text[1] == L':' && is_separator(text[2]))
+        return true;
+    if (!path.has_root_name())
+        return false;
+    const std::wstring root = path.root_name().native();
+    return !(root.size() == 2 && is_drive_letter(root[0]) && root[1] == L':');
+}
+
+// "." and ".." resolved by the text alone; the file system is not asked.
+fs::path lexical_form(const fs::path& path) {
+    if (path.has_root_directory() && !path.has_root_name())
+        return path;
+
+    std::vector<fs::path> kept;
+    std::size_t leading_parents = 0;
+    for (const auto& element : path.relative_path()) {
+        const std::wstring& name = element.native();
+        if (name.empty() || name == L".")
+            continue;
+        if (name == L"..") {
+            if (kept.empty())
+                ++leading_parents;
+            else
+                kept.pop_back();
+            continue;
+        }
+        kept.push_back(element);
+    }
+
+    fs::path result;
+    if (leading_parents) {
+        // Above the root there is nothing to resolve; the text stays as it was.
+        if (path.has_root_name() || path.has_root_directory())
+            return path;
+        for (std::size_t i = 0; i < leading_parents; ++i)
+            result /= L"..";
+    } else {
+        result = path.root_path().lexically_normal();
+    }
+    for (const auto& element : kept)
+        result /= element;
+    return result;
+}
+
+bool same_element(const fs::path& first, const fs::path& second) {
+    const std::wstring& a = first.native();
+    const std::wstring& b = second.native();
+    if (a.size() != b.size())
+        return false;
+    // The user's language decides which letters are the same without case, as Explorer does.
+    return a.empty() || ::StrIsIntlEqualW(FALSE, a.c_str(), b.c_str(), static_cast<int>(a.size()));
+}
+
+std::mt19937& name_engine() {
+    static std::mt19937 engine{std::random_device{}()};
+    return engine;
+}
+
+fs::path without_trailing_separator(const fs::path& path) {
+    return !path.has_filename() && path.has_relative_path() ? path.parent_path() : path;
+}
+
+bool exists_now(const fs::path& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    return !error && fs::exists(status);
+}
+
+} // namespace
+
+namespace details {
+
+fs::path normal_form(const fs::path& path) {
+    fs::path full = path;
+    if (!counts_as_absolute(path)) {
+        std::error_code error;
+        fs::path made = fs::absolute(path, error);
+        if (!error)
+            full = std::move(made);
+    }
+    return lexical_form(full);
+}
+
+} // namespace details
+
+bool same_path(const fs::path& first, const fs::path& second) {
+    if (first.compare(second) == 0)
+        return true;
+
+    // equivalent answers false without an error when just one of the two exists, and the C
+    // runtime's stat under it does not find a folder named with a trailing separator: only its
+    // answer about two files that both exist is final.
+    std::error_code error;
+    const bool same_file = fs::equivalent(without_trailing_separator(first), without_trailing_separator(second), error);
+    if (!error && (same_file || (exists_now(first) && exists_now(second))))
+        return same_file;
+
+    const fs::path a = details::normal_form(first);
+    const fs::path b = details::normal_form(second);
+    auto left = a.begin();
+    auto right = b.begin();
+    for (; left != a.end() && right != b.end(); ++left, ++right) {
+        if (!same_element(*left, *right))
+            return false;
+    }
+    return left == a.end() && right == b.end();
+}
+
+fs::path unique_temp_path(std::wstring pattern) {
+    static constexpr wchar_t digits[] = L"0123456789abcdef";
+    const fs::path folder = fs::temp_directory_path();
+    auto& engine = name_engine();
+    for (;;) {
+        std::wstring name = pattern;
+        for (auto& c : name) {
+            if (c == L'%')
+                c = digits[static_cast<std::uint32_t>(engine()) >> 28];
+        }
+        fs::path candidate = folder / name;
+        if (!exists_now(candidate))
+            return candidate;
+    }
+}
+
+} // namespace vd

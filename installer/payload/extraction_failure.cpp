@@ -1,0 +1,46 @@
+#include "installer/payload/extraction_failure.hpp"
+
+#include "installer/payload/compress_error.hpp"
+
+#include <boost/iostreams/filter/bzip2.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <ios>
+
+void clear_runtime_errors() noexcept {
+    errno = 0;
+    _doserrno = 0;
+}
+
+std::error_code error_code_of_exception(const std::exception& e) {
+    if (dynamic_cast<const std::ios_base::failure*>(&e)) {
+        // The stream's own code says little; the C runtime kept the OS error.
+        if (_doserrno != 0)
+            return {static_cast<int>(_doserrno), std::system_category()};
+        if (errno != 0)
+            return {errno, std::generic_category()};
+    }
+    if (dynamic_cast<const boost::iostreams::bzip2_error*>(&e))
+        return make_error_code(compress_error::bzip2_failure);
+    if (const auto* system = dynamic_cast<const std::system_error*>(&e))
+        return system->code();
+    if (const auto* boost_error = dynamic_cast<const boost::system::system_error*>(&e)) {
+        const auto& category = boost_error->code().category();
+        if (category == boost::system::generic_category())
+            return {boost_error->code().value(), std::generic_category()};
+        if (category == boost::system::system_category())
+            return {boost_error->code().value(), std::system_category()};
+    }
+    return make_error_code(compress_error::unexpected);
+}
+
+std::pair<std::error_code, std::wstring> describe_extraction_failure(const std::exception& e, std::wstring text) {
+    if (text.empty()) {
+        if (const auto* filesystem = dynamic_cast<const std::filesystem::filesystem_error*>(&e))
+            text = filesystem->path1().wstring();
+    }
+    return {error_code_of_exception(e), std::move(text)};
+}

@@ -1,0 +1,97 @@
+// Turns the payload into files: a Boost.Iostreams sink at the end of the bzip2 decompression
+// chain that gathers the header, works out every file's target, writes each file as its bytes
+// arrive, reads it back for its CRC-32 and reports every step to a callback.
+#pragma once
+
+#include "installer/payload/notification.hpp"
+#include "installer/payload/payload_file.hpp"
+#include "foundation/streams/memstream.hpp"
+
+#include <boost/iostreams/categories.hpp>
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class payload_extractor {
+public:
+    using char_type = char;
+    using category = boost::iostreams::sink_tag;
+
+    struct shared_folder {
+        std::wstring folder;
+        bool granted = false;
+    };
+
+    payload_extractor(std::wstring install_folder, std::wstring samples_folder, std::wstring temporary_folder);
+    payload_extractor(const payload_extractor&) = delete;
+    payload_extractor& operator=(const payload_extractor&) = delete;
+
+    void set_callback(extraction_callback callback) { callback_ = std::move(callback); }
+
+    // Takes all n bytes (a sink that took fewer could lose the rest at the chain's final
+    // flush), crossing record boundaries as needed. After a failure it drops what it gets.
+    std::streamsize write(const char* data, std::streamsize n);
+
+    // Every byte of the payload has arrived: header_size plus the sum of the sizes.
+    bool complete() const noexcept { return total_ != 0 && consumed_ == total_; }
+    std::uint64_t total() const noexcept { return total_; }
+    const std::vector<payload_file>& records() const noexcept { return records_; }
+
+    // Boost's chain swallows a sink's exception while it flushes and closes, and may report
+    // another in its place: the failure that really ended the extraction is kept here.
+    void rethrow_failure() const;
+
+    // The record whose bytes are being written, from its file_begins until its file_done
+    // has been answered; null between records.
+    const payload_file* record_in_progress() const noexcept;
+
+    // Folder templates and shared folders.
+    std::filesystem::path expand_folder_template(const std::wstring& folder_template);
+    void add_shared_folder(const std::filesystem::path& folder);
+    std::unique_ptr<std::ofstream> open_target(const std::filesystem::path& target);
+    void grant_shared_folders(const std::filesystem::path& folder);
+    const std::vector<shared_folder>& shared_folders() const noexcept { return shared_folders_; }
+
+private:
+    std::streamsize gather_header(const char* data, std::streamsize n);
+    void header_complete();
+    std::streamsize write_record(const char* data, std::streamsize n);
+    void begin_record();
+    void finish_record();
+    void begin_empty_records();
+    notification::result tell(notification message);
+    void tell_or_stop(notification message);
+    std::filesystem::path template_base(const std::wstring& name);
+
+    std::wstring install_folder_;
+    std::wstring samples_folder_;
+    std::wstring temporary_folder_;
+    std::vector<payload_file> records_;
+    std::uint64_t header_size_ = 0;
+    std::uint64_t consumed_ = 0;
+    std::uint64_t total_ = 0;
+    std::unique_ptr<vd::memstream> header_;
+    std::unique_ptr<std::ofstream> file_;
+    extraction_callback callback_;
+    std::uint32_t next_record_ = 0;
+    std::optional<std::uint64_t> remaining_;
+    bool skipped_ = false;
+    bool failed_ = false;
+    std::exception_ptr failure_;
+    std::vector<shared_folder> shared_folders_;
+};
+
+// Extracts the stored payload that the stream stands at. True when every file was written
+// and verified (or skipped) and the byte counts add up; false after notification::error.
+bool extract_payload(std::istream& stream, std::wstring install_folder, std::wstring samples_folder,
+                     std::wstring temporary_folder, extraction_callback callback);
+
+// A dry run: decompresses the whole stream, writing nothing. Leaves the stream at its end.
+bool verify_payload(std::istream& stream);

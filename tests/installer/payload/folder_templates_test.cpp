@@ -1,0 +1,156 @@
+#include "installer/payload/folder_templates.hpp"
+
+#include "installer/payload/compress_error.hpp"
+#include "installer/payload/payload_extractor.hpp"
+#include "foundation/streams/memstream.hpp"
+#include "foundation/system/path.hpp"
+#include "support/extraction_recorder.hpp"
+#include "support/payload_support.hpp"
+#include "support/test_folder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+// The expectation comes from the known-folder API, not from the CSIDL call under test.
+fs::path known_folder(REFKNOWNFOLDERID id) {
+    PWSTR path = nullptr;
+    if (FAILED(::SHGetKnownFolderPath(id, 0, nullptr, &path)))
+        return {};
+    fs::path result = path;
+    ::CoTaskMemFree(path);
+    return result;
+}
+
+void expect_unexpected_error(payload_extractor& extractor, const std::wstring& folder_template) {
+    try {
+        extractor.expand_folder_template(folder_template);
+        ADD_FAILURE() << "accepted " << fs::path(folder_template).string();
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), make_error_code(compress_error::unexpected)) << fs::path(folder_template).string();
+    }
+}
+
+} // namespace
+
+TEST(folder_templates, every_template_names_its_folder) {
+    const fs::path install = L"C:\\Program Files\\Vandrel\\Stelvane 8";
+    const fs::path work = L"C:\\windows\\temp\\vandrel_{x}";
+    payload_extractor extractor(install.wstring(), L"", work.wstring());
+
+    const std::pair<std::wstring, fs::path> expected[] = {
+        {L"<InstallPath>", install},
+        {L"<SamplePath>", known_folder(FOLDERID_PublicDesktop)},
+        {L"<ProgramFiles>", known_folder(FOLDERID_ProgramFilesX86)},
+        {L"<ProgramCommon>", known_folder(FOLDERID_ProgramFilesCommonX86)},
+        {L"<CommonData>", known_folder(FOLDERID_ProgramData)},
+        {L"<UserData>", known_folder(FOLDERID_RoamingAppData)},
+        {L"<CommonDocuments>", known_folder(FOLDERID_PublicDocuments)},
+        {L"<Documents>", known_folder(FOLDERID_Documents)},
+        {L"<CommonDesktop>", known_folder(FOLDERID_PublicDesktop)},
+        {L"<Desktop>", known_folder(FOLDERID_Desktop)},
+        {L"<WinDir>", known_folder(FOLDERID_Windows)},
+        {L"<System>", known_folder(FOLDERID_SystemX86)},
+        {L"<Temporary>", work},
+    };
+    for (const auto& [name, folder] : expected) {
+        ASSERT_FALSE(folder.empty()) << fs::path(name).string();
+        EXPECT_TRUE(vd::same_path(extractor.expand_folder_template(name), folder))
+            << fs::path(name).string() << ": " << extractor.expand_folder_template(name).string();
+        EXPECT_EQ(extractor.expand_folder_template(name + L"\\A\\B"), extractor.expand_folder_template(name) / L"A" / L"B");
+    }
+    EXPECT_TRUE(extractor.shared_folders().size() == 6u) << "A and A\\B below each of the three common folders";
+}
+
+TEST(folder_templates, special_cases) {
+    const fs::path install = L"C:\\Install";
+    {
+        payload_extractor extractor(install.wstring(), L"", L"");
+        EXPECT_EQ(extractor.expand_folder_template(L"<Temporary>\\Sub"), install / L"Sub") << "no work folder";
+        EXPECT_EQ(extractor.expand_folder_template(L"D:\\Plain\\Folder"), fs::path(L"D:\\Plain\\Folder"));
+        expect_unexpected_error(extractor, L"<commondata>");
+        expect_unexpected_error(extractor, L"<Unknown>\\A");
+        expect_unexpected_error(extractor, L"relative\\folder");
+        expect_unexpected_error(extractor, L"\\rooted\\without\\drive");
+        expect_unexpected_error(extractor, L"C:");
+        expect_unexpected_error(extractor, L"");
+        expect_unexpected_error(extractor, L"<InstallPath>\\..\\Windows");
+        EXPECT_TRUE(extractor.shared_folders().empty());
+    }
+    {
+        payload_extractor no_install(L"", L"", L"");
+        expect_unexpected_error(no_install, L"<InstallPath>");
+        expect_unexpected_error(no_install, L"<Temporary>");
+    }
+    {
+        payload_extractor absolute(install.wstring(), L"D:\\My Samples", L"");
+        EXPECT_EQ(absolute.expand_folder_template(L"<SamplePath>\\x"), fs::path(L"D:\\My Samples\\x"));
+        EXPECT_TRUE(absolute.shared_folders().empty());
+    }
+    {
+        payload_extractor relative(install.wstring(), L"Stelvane Examples", L"");
+        const auto desktop = shell_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY);
+        EXPECT_EQ(relative.expand_folder_template(L"<SamplePath>\\x"), desktop / L"Stelvane Examples" / L"x");
+        ASSERT_EQ(relative.shared_folders().size(), 1u);
+        EXPECT_EQ(fs::path(relative.shared_folders()[0].folder), desktop / L"Stelvane Examples");
+        payload_extractor escaping(install.wstring(), L"..\\..\\Windows", L"");
+        expect_unexpected_error(escaping, L"<SamplePath>");
+    }
+}
+
+TEST(folder_templates, shared_folders_are_granted_once_before_their_first_file) {
+    test_folder scratch;
+    const std::wstring top = scratch.path().filename().wstring();  // unique below the common data folder
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    struct cleanup {
+        fs::path folder;
+        ~cleanup() { std::error_code ignored; fs::remove_all(folder, ignored); }
+    } remove_later{common / top};
+
+    const auto inflated = inflated_payload({
+        {L"C:\\one.dat", L"<CommonData>\\" + top + L"\\B\\D", payload_kind::shared, std::string("1")},
+        {L"C:\\two.dat", L"<CommonData>\\" + top + L"\\B\\D", payload_kind::shared, std::string("2")},
+        {L"C:\\three.dat", L"<CommonData>\\" + top + L"\\B\\D", payload_kind::shared, std::string("3")},
+        {L"C:\\other.dat", L"<CommonData>\\" + top + L"\\C", payload_kind::shared, std::string("4")},
+    });
+    payload_extractor extractor(scratch.path().wstring(), L"", L"");
+    std::vector<std::vector<bool>> granted_at_done;
+    extractor.set_callback([&](notification n) {
+        if (n.index() == file_done_event) {
+            granted_at_done.emplace_back();
+            for (const auto& shared : extractor.shared_folders())
+                granted_at_done.back().push_back(shared.granted);
+        }
+        return notification::result::proceed;
+    });
+    extractor.write(inflated.data(), static_cast<std::streamsize>(inflated.size()));
+    ASSERT_TRUE(extractor.complete());
+
+    const auto& shared = extractor.shared_folders();
+    ASSERT_EQ(shared.size(), 4u);
+    EXPECT_EQ(fs::path(shared[0].folder), common / top);
+    EXPECT_EQ(fs::path(shared[1].folder), common / top / L"B");
+    EXPECT_EQ(fs::path(shared[2].folder), common / top / L"B" / L"D");
+    EXPECT_EQ(fs::path(shared[3].folder), common / top / L"C");
+    ASSERT_EQ(granted_at_done.size(), 4u);
+    EXPECT_EQ(granted_at_done[0], (std::vector<bool>{true, true, true, false}))
+        << "the folders above the first file are granted with it; C waits for a file of its own";
+    EXPECT_EQ(granted_at_done[3], (std::vector<bool>{true, true, true, true}));
+}
+
+TEST(folder_templates, existing_read_only_targets_are_replaced) {
+    test_folder folder;
+    write_file(folder / "readme.txt", "old");
+    ::SetFileAttributesW((folder / "readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const auto stored = stored_payload({{L"C:\\readme.txt", L"<InstallPath>", payload_kind::ordinary, std::string("new")}});
+    vd::imemstream stream(stored.data(), stored.size());
+    extraction_recorder recorder;
+    EXPECT_TRUE(extract_payload(stream, folder.path().wstring(), L"", L"", recorder.callback()));
+    EXPECT_EQ(read_file(folder / "readme.txt"), "new");
+}
