@@ -1,0 +1,139 @@
+#include "foundation/language/version_info.hpp"
+
+#include <utility>
+
+#include <fmt/xchar.h>
+
+#include "foundation/language/language_state.hpp"
+
+namespace vd {
+namespace {
+
+// Unicode string tables; others are not read.
+constexpr WORD unicode_code_page = 1200;
+constexpr WORD lang_french = 12;
+
+struct module_block {
+    const void* data = nullptr;
+    std::size_t size = 0;
+};
+
+module_block find_module_block() {
+    const HMODULE module = ::GetModuleHandleW(nullptr);
+    const HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    if (!info)
+        return {};
+    const HGLOBAL loaded = ::LoadResource(module, info);
+    if (!loaded)
+        return {};
+    const DWORD size = ::SizeofResource(module, info);
+    if (size == 0)
+        return {};
+    const void* data = ::LockResource(loaded);
+    if (!data)
+        return {};
+    return {data, size};
+}
+
+void replace_last(std::wstring& text, std::wstring_view what, std::wstring_view with) {
+    const std::size_t at = text.rfind(what);
+    if (at != std::wstring::npos)
+        text.replace(at, what.size(), with);
+}
+
+} // namespace
+
+version_info::version_info(std::vector<std::byte> buffer, const void* data, std::size_t size)
+    : buffer_(std::move(buffer)) {
+    data_ = data ? data : buffer_.data();
+    size_ = data ? size : buffer_.size();
+    if (size_ == 0)
+        return;
+
+    void* fixed = nullptr;
+    UINT fixed_size = 0;
+    if (!::VerQueryValueW(data_, L"\\", &fixed, &fixed_size))
+        return;
+    // A damaged block from some other file must not make us read past its fixed part.
+    if (fixed && fixed_size >= sizeof(VS_FIXEDFILEINFO) &&
+        static_cast<const VS_FIXEDFILEINFO*>(fixed)->dwSignature == VS_FFI_SIGNATURE)
+        fixed_ = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+
+    void* translations = nullptr;
+    UINT translations_size = 0;
+    if (!::VerQueryValueW(data_, L"\\VarFileInfo\\Translation", &translations, &translations_size) ||
+        !translations)
+        return;
+    // Pairs of (language, code page).
+    const auto* pairs = static_cast<const WORD*>(translations);
+    for (UINT pair = 0; pair < translations_size / 4; ++pair) {
+        const WORD language = pairs[2 * pair];
+        const WORD code_page = pairs[2 * pair + 1];
+        if (code_page == unicode_code_page)
+            keys_.push_back(fmt::format(L"{:04x}{:04x}", language, code_page));
+    }
+}
+
+std::uint64_t version_info::file_version() const noexcept {
+    if (!fixed_)
+        return 0;
+    return (std::uint64_t{fixed_->dwFileVersionMS} << 32) | fixed_->dwFileVersionLS;
+}
+
+std::wstring version_info::string_value(std::wstring_view name) const {
+    if (size_ == 0 || keys_.empty())
+        return {};
+    const std::wstring path = fmt::format(L"\\StringFileInfo\\{}\\{}", keys_.front(), name);
+    void* value = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueW(data_, path.c_str(), &value, &length) || !value || length == 0)
+        return {};
+    std::wstring_view text(static_cast<const wchar_t*>(value), length);
+    if (text.back() == L'\0')
+        text.remove_suffix(1);
+    return std::wstring(text);
+}
+
+std::wstring version_info::edition_product_name() const {
+    return product_name();
+}
+
+std::wstring version_info::version_text() const {
+    std::wstring text = edition_product_name();
+    const std::wstring version = product_version();
+    if (!version.empty()) {
+        text += L' ';
+        text += version;
+    }
+    const DWORD flags = fixed_ ? (fixed_->dwFileFlags & fixed_->dwFileFlagsMask) : 0;
+    // French keeps its own spelling of the pre-release mark.
+    if ((flags & VS_FF_PRERELEASE) &&
+        PRIMARYLANGID(LANGIDFROMLCID(language_state::instance().lcid)) != lang_french)
+        replace_last(text, L"b\u00eata", L"beta");
+    if (flags & VS_FF_PRIVATEBUILD)
+        text += L" \u2013 Private";
+    if (flags & VS_FF_DEBUG)
+        text += L" \u2013 Debug";
+    return text;
+}
+
+version_info module_version_info() {
+    static const module_block block = find_module_block();
+    return version_info({}, block.data, block.size);
+}
+
+std::vector<std::byte> load_file_version_block(const std::wstring& path) {
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    if (size == 0)
+        return {};
+    std::vector<std::byte> block(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return {};
+    return block;
+}
+
+version_info file_version_info(const std::wstring& path) {
+    return version_info(load_file_version_block(path));
+}
+
+} // namespace vd

@@ -1,0 +1,294 @@
+#include "installer/journal/uninstall_log.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "foundation/app/identity.hpp"
+#include "foundation/errors/error.hpp"
+#include "foundation/system/path.hpp"
+#include "foundation/system/registry.hpp"
+#include "foundation/system/security.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr wchar_t backup_pattern[] = L"vd-%%%%%.tmp";
+
+// Holds a privilege of the process token switched on for one step, and off again afterwards
+// whatever its state was before: the installer never needs it outside these steps.
+class privilege_guard {
+public:
+    explicit privilege_guard(const wchar_t* name) : name_(name) { vd::enable_privilege(name_, true); }
+    ~privilege_guard() { vd::enable_privilege(name_, false); }
+    privilege_guard(const privilege_guard&) = delete;
+    privilege_guard& operator=(const privilege_guard&) = delete;
+
+private:
+    const wchar_t* name_;
+};
+
+bool exists_now(const std::wstring& path) {
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Read-only files and folders refuse to be deleted and, moved to another volume, refuse to
+// leave their place; they lose the attribute for the move and get it back afterwards.
+void set_attributes(const std::wstring& path, DWORD attributes) {
+    ::SetFileAttributesW(path.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+}
+
+void clear_read_only(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        set_attributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+// Moves (or copies) source to the backup name; the backup carries the attributes source had.
+// ERROR_SUCCESS, or the failure's Win32 code.
+DWORD make_backup(const std::wstring& source, const std::wstring& backup, bool copy) {
+    if (copy)
+        return ::CopyFileW(source.c_str(), backup.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError();
+    clear_read_only(source, attributes);
+    if (!::MoveFileExW(source.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        const DWORD error = ::GetLastError();
+        set_attributes(source, attributes);
+        return error;
+    }
+    set_attributes(backup, attributes);
+    return ERROR_SUCCESS;
+}
+
+bool is_folder(const fs::path& path) {
+    std::error_code ec;
+    return fs::status(path, ec).type() == fs::file_type::directory;
+}
+
+// Undoes one entry; false when something of it stays done.
+bool undo(uninstall_log::entry& item) {
+    using journal_details::remove_path;
+    using journal_details::restore_backup;
+    switch (item.kind) {
+    case entry_kind::folder:
+        return remove_path(item.path);
+    case entry_kind::class_registration:
+        return true;
+    case entry_kind::uninstall_key: {
+        // The key was there and could not be saved: deleting it would lose it, restoring is
+        // impossible, so it stays as the installation left it.
+        if (item.existed && item.backup.empty())
+            return false;
+        const auto root = vd::reg_open_key(HKEY_LOCAL_MACHINE, journal_details::uninstall_root);
+        if (!root)
+            return item.backup.empty();
+        if (!journal_details::undo_registry_key(root.get(), vd::product_display_name(vd::product_code), item.backup))
+            return false;
+        item.backup.clear();
+        return true;
+    }
+    default:
+        // A shared file left in place was never written by this run.
+        if (item.existed)
+            return true;
+        if (!remove_path(item.path))
+            return false;
+        if (item.backup.empty())
+            return true;
+        if (!restore_backup(item.backup, item.backup_of.empty() ? item.path : item.backup_of))
+            return false;
+        item.backup.clear();
+        return true;
+    }
+}
+
+} // namespace
+
+bool uninstall_log::create_folders(const std::wstring& path) {
+    fs::path folder(path);
+    // "C:\a\b\" and "C:\a\b" are one folder and must be journalled once.
+    if (!folder.has_filename() && folder.has_relative_path())
+        folder = folder.parent_path();
+    std::error_code ec;
+    if (fs::exists(folder, ec))
+        return is_folder(folder);
+    // A drive or share root is never made; the folders below it are.
+    const fs::path parent = folder.parent_path();
+    if (!parent.empty() && parent != folder && parent.has_relative_path() && !create_folders(parent.wstring()))
+        return false;
+    fs::create_directory(folder, ec);
+    if (!is_folder(folder))
+        return false;
+    entries.push_back({entry_kind::folder, folder.wstring(), L"", true, -1});
+    return true;
+}
+
+std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {
+    std::wstring name = vd::unique_temp_path(backup_pattern).wstring();
+    if (source.empty())
+        return name;
+    return make_backup(source, name, copy) == ERROR_SUCCESS ? name : std::wstring();
+}
+
+void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind, bool copy) {
+    pending = true;
+    create_folders(fs::path(path).parent_path().wstring());
+    entries.push_back({entry_kind::file, path, L"", false, payload_kind});
+    if (!exists_now(path))
+        return;
+    auto& added = entries.back();
+    if (copy) {
+        added.existed = true;
+        return;
+    }
+    // An existing file that cannot be put aside must not be overwritten: the entry goes, so
+    // that neither the failure of this file nor a rollback touches what is there.
+    DWORD error = ERROR_SUCCESS;
+    try {
+        added.backup = vd::unique_temp_path(backup_pattern).wstring();
+        error = make_backup(path, added.backup, false);
+    } catch (...) {
+        entries.pop_back();
+        pending = false;
+        throw;
+    }
+    if (error != ERROR_SUCCESS) {
+        entries.pop_back();
+        pending = false;
+        vd::throw_system_error(error);
+    }
+    added.backup_of = path;
+}
+
+void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
+    pending = true;
+    create_folders(folder);
+    const auto kind = desktop ? entry_kind::desktop_link : entry_kind::start_menu_link;
+    entries.push_back({kind, L"", L"", false, -1});
+    const auto previous = std::ranges::find(previous_entries, kind, &entry::kind);
+    if (previous == previous_entries.end() || !exists_now(previous->path))
+        return;
+    auto& added = entries.back();
+    added.backup = backup_file(previous->path, false);
+    if (!added.backup.empty())
+        added.backup_of = previous->path;
+}
+
+void uninstall_log::add_registry_key(HKEY existing) {
+    pending = true;
+    entries.push_back({entry_kind::uninstall_key, L"", L"", false, -1});
+    if (!existing)
+        return;
+    auto& added = entries.back();
+    added.existed = true;
+    added.backup = backup_file(L"", false);
+    if (added.backup.empty())
+        return;
+    privilege_guard backup_privilege(L"SeBackupPrivilege");
+    if (::RegSaveKeyW(existing, added.backup.c_str(), nullptr) != ERROR_SUCCESS) {
+        std::error_code ec;
+        fs::remove(added.backup, ec);
+        added.backup.clear();
+    }
+}
+
+void uninstall_log::add_class_registration() {
+    pending = true;
+    entries.push_back({entry_kind::class_registration, L"", L"", false, -1});
+}
+
+void uninstall_log::add_directx_update() {
+    pending = true;
+    entries.push_back({entry_kind::directx_update, L"", L"", false, -1});
+}
+
+void uninstall_log::set_result(bool done, std::wstring text) {
+    if (!pending)
+        return;
+    pending = false;
+    if (entries.empty())
+        return;
+    entries.back().done = done;
+    if (!text.empty())
+        entries.back().path = std::move(text);
+}
+
+std::vector<uninstall_log::entry> uninstall_log::rollback() noexcept {
+    std::vector<entry> not_undone;
+    bool can_report = true;
+    try {
+        not_undone.reserve(entries.size());
+    } catch (...) {
+        can_report = false;
+    }
+    for (auto item = entries.rbegin(); item != entries.rend(); ++item) {
+        bool undone = false;
+        try {
+            undone = undo(*item);
+        } catch (...) {
+            undone = false;
+        }
+        if (!undone && can_report)
+            not_undone.push_back(std::move(*item));
+    }
+    entries.clear();
+    return not_undone;
+}
+
+namespace journal_details {
+
+bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring& backup) {
+    privilege_guard restore_privilege(L"SeRestorePrivilege");
+    if (backup.empty()) {
+        const LSTATUS status = ::RegDeleteTreeW(parent, name.c_str());
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+    try {
+        const auto key = vd::reg_create_key(parent, name);
+        if (::RegRestoreKeyW(key.get(), backup.c_str(), 0) != ERROR_SUCCESS)
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    // The hive has served; left behind it would only litter the temporary folder.
+    std::error_code ec;
+    fs::remove(backup, ec);
+    return true;
+}
+
+bool remove_path(const std::wstring& path) {
+    if (path.empty())
+        return true;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    clear_read_only(path, attributes);
+    std::error_code ec;
+    fs::remove(path, ec);
+    if (ec) {
+        set_attributes(path, attributes);
+        return false;
+    }
+    return true;
+}
+
+bool restore_backup(const std::wstring& backup, const std::wstring& target) {
+    if (target.empty())
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(backup.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    clear_read_only(backup, attributes);
+    if (!::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        set_attributes(backup, attributes);
+        return false;
+    }
+    set_attributes(target, attributes);
+    return true;
+}
+
+} // namespace journal_details

@@ -1,0 +1,134 @@
+// The installation journal: every change one installation makes to the machine, in the order it
+// makes them, with a backup of whatever it replaces. A failed installation is undone from it
+// (rollback); a finished one is written to "Uninstall.ulog" for the uninstaller, merged with
+// what the previous installation's journal said.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
+
+// What one journal entry records. 3 is never made, but an old journal may hold it.
+enum class entry_kind : std::uint32_t {
+    folder = 0,
+    file = 1,
+    start_menu_link = 2,
+    desktop_link = 4,
+    uninstall_key = 5,
+    class_registration = 6,
+    directx_update = 7,
+};
+
+class uninstall_log {
+public:
+    using entry_kind = ::entry_kind;
+
+    struct entry {
+        entry() = default;
+        entry(entry_kind kind, std::wstring path, std::wstring backup = {}, bool done = false,
+              std::int32_t payload_kind = -1)
+            : kind(kind), path(std::move(path)), backup(std::move(backup)), done(done), payload_kind(payload_kind) {}
+
+        entry_kind kind = entry_kind::folder;
+        // The folder, file or link concerned; empty for the registry, the class registration
+        // and the DirectX update, and for a link until its result arrives.
+        std::wstring path;
+        // The backup in the temporary folder (the replaced file or link, or the saved registry
+        // key); empty when there is none.
+        std::wstring backup;
+        bool done = false;
+        // The payload_kind of a written file; -1 for every other entry.
+        std::int32_t payload_kind = -1;
+        // Where the backup was taken from, and so where rollback puts it back: the entry's own
+        // path for a file, the previous installation's link for a link, which may lie
+        // elsewhere than the new one.
+        std::wstring backup_of;
+        // The file or key was there before this run: a shared file left in place, or the
+        // product's Uninstall key as it stood (put back from its backup when it has one).
+        // Rollback never deletes it.
+        bool existed = false;
+
+        friend bool operator==(const entry&, const entry&) = default;
+    };
+
+    // Filled by read from the previous installation's journal.
+    std::wstring install_path;
+    std::wstring shortcut_path;
+    bool desktop_shortcut = false;
+    std::list<entry> previous_entries;
+
+    // This run's entries, in the order of the actions.
+    std::list<entry> entries;
+    // The last of entries belongs to an action still under way and awaits set_result.
+    bool pending = false;
+
+    // The product text of the installation the previous journal recorded.
+    std::wstring previous_install;
+
+    // Makes the folder and any missing parent below the root, journalling each folder made,
+    // outermost first. True when path is a folder afterwards.
+    bool create_folders(const std::wstring& path);
+
+    // Moves (copy false) or copies source to a fresh "vd-%%%%%.tmp" in the temporary folder and
+    // returns its path, or "" when that fails. An empty source returns a fresh name that no
+    // file has, touching nothing. Throws when there is no temporary folder.
+    std::wstring backup_file(const std::wstring& source, bool copy);
+
+    // Before a payload file is written to path. An existing file is moved to a backup; with
+    // copy true it is a shared file that stays in place and is not overwritten, so it needs no
+    // backup and rollback leaves it alone. When an existing file cannot be moved away (locked,
+    // disk full) it must not be overwritten: the entry is taken back and the failure is thrown
+    // as std::system_error, which fails the extraction.
+    void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy);
+
+    // Before a shell link is made in folder; the previous installation's link of the same kind
+    // is moved to a backup.
+    void add_shortcut(bool desktop, const std::wstring& folder);
+
+    // Before the product's Uninstall values are written; existing is the product's Uninstall
+    // key as it stood (open, the caller's), or null when there was none.
+    void add_registry_key(HKEY existing);
+
+    void add_class_registration();
+    void add_directx_update();
+
+    // Completes the pending entry; a non-empty text becomes its path. Without a pending entry
+    // nothing happens.
+    void set_result(bool done, std::wstring text);
+
+    // Undoes this run's entries, last first, and empties entries. Never throws: a step that
+    // fails does not stop the others. Returns the entries that could not be (wholly) undone; a
+    // backup that could not be moved back is still named in its entry's backup.
+    std::vector<entry> rollback() noexcept;
+
+    // Writes the journal file (UTF-16LE with a byte-order mark, CR LF), merged with the
+    // previous installation's entries, read-only afterwards, and deletes every backup. True
+    // when the whole file was written and closed.
+    bool write(const std::wstring& journal, const std::wstring& install, const std::wstring& shortcuts);
+
+    // Fills install_path, shortcut_path, desktop_shortcut, previous_entries and
+    // previous_install from a journal file. Never reports a failure.
+    void read(const std::wstring& path);
+};
+
+namespace journal_details {
+
+// Where rollback finds the product's Uninstall key: subkey under HKEY_LOCAL_MACHINE.
+inline constexpr wchar_t uninstall_root[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// Puts back the registry key name under parent: restores it from a saved hive when backup is
+// set, else deletes the key the installation created. True when that succeeded.
+bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring& backup);
+
+// Removes a file or an empty folder, clearing its read-only attribute first. An empty or
+// absent path is no failure.
+bool remove_path(const std::wstring& path);
+
+// Moves a backup back to its place, keeping the attributes the original had.
+bool restore_backup(const std::wstring& backup, const std::wstring& target);
+
+} // namespace journal_details

@@ -1,0 +1,49 @@
+#include "installer/startup/installer_settings.hpp"
+
+#include "foundation/app/identity.hpp"
+#include "foundation/language/language_state.hpp"
+#include "installer/startup/installer_texts.hpp"
+
+namespace {
+
+// Stelvane, major version 8: every product name, key and value name is formed from it.
+constexpr std::uint32_t stelvane_product_code = 0x308;
+
+constexpr int french = static_cast<int>(vd::ui_language_french);
+constexpr int english = static_cast<int>(vd::ui_language_english);
+
+} // namespace
+
+installer_settings::installer_settings() {
+    vd::product_code = stelvane_product_code;
+}
+
+installer_settings& installer_settings::instance() {
+    static installer_settings settings;
+    return settings;
+}
+
+// Languages the installer does not translate read English; within a translated one an entry
+// that is missing, empty or "#" falls back to English, then French.
+std::wstring installer_settings::load_string(unsigned id) const {
+    int language = static_cast<int>(vd::language_state::instance().language);
+    if (!has_translation(language))
+        language = english;
+    std::wstring_view text = find_resource_string(language, id);
+    if (text.empty() && language != french) {
+        if (language != english)
+            text = find_resource_string(english, id);
+        if (text.empty())
+            text = find_resource_string(french, id);
+    }
+    return std::wstring(text);
+}
+
+std::wstring installer_settings::title(bool with_product) const {
+    std::wstring text = load_string(1000);
+    if (with_product) {
+        text += L" \u2013 ";
+        text += product_name(false);
+    }
+    return text;
+}

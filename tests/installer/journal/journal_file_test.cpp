@@ -1,0 +1,227 @@
+#include "installer/journal/journal_file.hpp"
+
+#include "foundation/app/identity.hpp"
+#include "journal_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using testing_support::read_file;
+using testing_support::write_file;
+using entry = uninstall_log::entry;
+
+namespace {
+
+class journal_file : public journal_fixture {
+protected:
+    void SetUp() override {
+        journal_fixture::SetUp();
+        vd::product_code = 0x308;
+        fs::create_directories(menu_);
+    }
+
+    fs::path file_ = world_ / journal_file_name;
+    fs::path menu_ = world_ / L"menu";
+};
+
+std::string utf16(std::wstring_view text, bool big_endian = false) {
+    std::string bytes;
+    for (const wchar_t unit : text) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        bytes += big_endian ? high : low;
+        bytes += big_endian ? low : high;
+    }
+    return bytes;
+}
+
+std::string utf8(std::wstring_view text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring with_line_ends(std::wstring_view lines, std::wstring_view line_end) {
+    std::wstring text;
+    for (const wchar_t c : lines) {
+        if (c == L'\n')
+            text += line_end;
+        else
+            text += c;
+    }
+    return text;
+}
+
+std::wstring header(const fs::path& install, const fs::path& menu, std::wstring_view product = L"Stelvane 8.01") {
+    return L"// Uninstall Log File v1\n"
+           L"// ############ WARNING: Do not delete or modify this file. ############\n"
+           L"// Install " + std::wstring(product) + L"\n"
+           L"// Install Path : " + install.wstring() + L"\n"
+           L"// Shortcut Path : " + menu.wstring() + L"\n"
+           L"// " + std::wstring(100, L'-') + L"\n";
+}
+
+TEST_F(journal_file, what_is_written_reads_back_the_same) {
+    // A name outside the Basic Multilingual Plane, as a user may give a folder.
+    const auto odd = (root_ / L"\U0001F3D4 Alps" / L"caf\u00e9.txt").wstring();
+    write_file(temp_ / L"vd-1a2b3.tmp", "replaced");
+    ASSERT_TRUE(::SetFileAttributesW((temp_ / L"vd-1a2b3.tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+
+    uninstall_log log;
+    log.entries = {
+        {entry_kind::folder, (root_ / L"\U0001F3D4 Alps").wstring(), L"", true, -1},
+        {entry_kind::file, odd, (temp_ / L"vd-1a2b3.tmp").wstring(), true, 1},
+        {entry_kind::desktop_link, L"", L"", false, -1},  // a link that could not be made
+        {entry_kind::start_menu_link, (menu_ / L"Stelvane.lnk").wstring(), L"", true, -1},
+        {entry_kind::uninstall_key, L"", L"", true, -1},
+        {entry_kind::class_registration, L"", L"", false, -1},
+        {entry_kind::directx_update, L"", L"", true, -1},
+        {entry_kind::file, (root_ / L"data.bin").wstring(), L"", false, 4},
+    };
+    ASSERT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    EXPECT_TRUE(log.entries.front().backup.empty() && std::next(log.entries.begin())->backup.empty());
+    EXPECT_TRUE(backups().empty());
+    EXPECT_TRUE(::GetFileAttributesW(file_.c_str()) & FILE_ATTRIBUTE_READONLY);
+
+    const std::wstring expected_lines = header(root_, menu_) +
+        L"0000:00ff:1 -- " + (root_ / L"\U0001F3D4 Alps").wstring() + L"\n"
+        L"0001:0101:1 -- " + odd + L"\n"
+        L"0002:04ff:0 -- \n"
+        L"0003:02ff:1 -- " + (menu_ / L"Stelvane.lnk").wstring() + L"\n"
+        L"0004:05ff:1 -- HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stelvane 8\n"
+        L"0005:06ff:0 -- HKEY_CLASSES_ROOT\\...\n"
+        L"0006:07ff:1 -- DirectX Update\n"
+        L"0007:0104:0 -- " + (root_ / L"data.bin").wstring() + L"\n";
+    EXPECT_EQ(read_file(file_), "\xFF\xFE" + utf16(with_line_ends(expected_lines, L"\r\n")));
+
+    uninstall_log back;
+    back.read(file_.wstring());
+    EXPECT_EQ(fs::path(back.install_path), root_);
+    EXPECT_EQ(fs::path(back.shortcut_path), menu_);
+    EXPECT_EQ(back.previous_install, L"Stelvane 8.01");
+    EXPECT_TRUE(back.desktop_shortcut);
+    auto expected = log.entries;
+    std::next(expected.begin(), 6)->path = L"DirectX Update";
+    EXPECT_EQ(back.previous_entries, expected);
+
+    // A journal left read-only is written again over itself; an update names what it updated.
+    back.entries = {};
+    ASSERT_TRUE(back.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    uninstall_log again;
+    again.read(file_.wstring());
+    EXPECT_EQ(again.previous_entries, expected);
+    EXPECT_EQ(again.previous_install, L"Stelvane 8.01");
+    EXPECT_NE(read_file(file_).find(utf16(L"// Install Stelvane 8.01 -- Update (Stelvane 8.01)\r\n")), std::string::npos);
+}
+
+TEST_F(journal_file, an_empty_journal_is_its_six_header_lines) {
+    uninstall_log log;
+    ASSERT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    EXPECT_EQ(read_file(file_), "\xFF\xFE" + utf16(with_line_ends(header(root_, menu_), L"\r\n")));
+}
+
+TEST_F(journal_file, old_entries_not_repeated_come_first) {
+    const auto folder = (root_ / L"A").wstring();
+    const auto file = (root_ / L"A" / L"x").wstring();
+    uninstall_log log;
+    log.previous_entries = {
+        {entry_kind::folder, folder, L"", true, -1},
+        {entry_kind::file, file, L"", true, 0},
+        {entry_kind::start_menu_link, (menu_ / L"Old.lnk").wstring(), L"", true, -1},
+    };
+    // The same file named another way is still the same file.
+    log.entries = {
+        {entry_kind::file, (root_ / L"a" / L"." / L"X").wstring(), L"", true, 0},
+        {entry_kind::start_menu_link, (menu_ / L"New.lnk").wstring(), L"", true, -1},
+    };
+    const auto this_run = log.entries;
+    ASSERT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    EXPECT_TRUE(log.previous_entries.empty());
+    std::list<entry> merged = {{entry_kind::folder, folder, L"", true, -1}};
+    merged.insert(merged.end(), this_run.begin(), this_run.end());
+    EXPECT_EQ(log.entries, merged);
+}
+
+TEST_F(journal_file, every_encoding_and_line_end_reads_the_same) {
+    const std::wstring lines = header(root_, menu_) +
+        L"0000:00ff:1 -- " + (root_ / L"caf\u00e9").wstring() + L"\n"
+        L"0001:0103:1 -- " + (root_ / L"\U0001F3D4.dat").wstring() + L"\n"
+        L"0002:04ff:1 -- " + (world_ / L"Stelvane.lnk").wstring() + L"\n";
+    uninstall_log reference;
+    write_file(file_, "\xFF\xFE" + utf16(with_line_ends(lines, L"\r\n")));
+    reference.read(file_.wstring());
+    ASSERT_EQ(reference.previous_entries.size(), 3u);
+    EXPECT_EQ(reference.previous_entries.front().path, (root_ / L"caf\u00e9").wstring());
+    EXPECT_EQ(std::next(reference.previous_entries.begin())->payload_kind, 3);
+
+    const std::vector<std::pair<const char*, std::string>> forms = {
+        {"UTF-16LE, LF", "\xFF\xFE" + utf16(with_line_ends(lines, L"\n"))},
+        {"UTF-16LE, CR", "\xFF\xFE" + utf16(with_line_ends(lines, L"\r"))},
+        {"UTF-16BE, CR LF", "\xFE\xFF" + utf16(with_line_ends(lines, L"\r\n"), true)},
+        {"UTF-8 with signature, CR LF", "\xEF\xBB\xBF" + utf8(with_line_ends(lines, L"\r\n"))},
+        {"UTF-8 without signature, LF", utf8(with_line_ends(lines, L"\n"))},
+        {"UTF-8 without signature, CR", utf8(with_line_ends(lines, L"\r"))},
+    };
+    for (const auto& [form, bytes] : forms) {
+        write_file(file_, bytes);
+        uninstall_log log;
+        log.read(file_.wstring());
+        EXPECT_EQ(log.previous_entries, reference.previous_entries) << form;
+        EXPECT_EQ(log.install_path, reference.install_path) << form;
+        EXPECT_EQ(log.shortcut_path, reference.shortcut_path) << form;
+        EXPECT_EQ(log.previous_install, L"Stelvane 8.01") << form;
+        EXPECT_TRUE(log.desktop_shortcut) << form;
+    }
+}
+
+TEST_F(journal_file, reading_stops_at_what_it_cannot_use) {
+    const auto read = [&](const std::wstring& lines) {
+        write_file(file_, "\xFF\xFE" + utf16(with_line_ends(lines, L"\r\n")));
+        uninstall_log log;
+        log.read(file_.wstring());
+        return log;
+    };
+    const std::wstring first = L"0000:00ff:1 -- " + root_.wstring() + L"\n";
+
+    // Another version: nothing is read, and the desktop default stays on.
+    auto log = read(L"// Uninstall Log File v2\n" + header(root_, menu_).substr(25) + first);
+    EXPECT_TRUE(log.previous_entries.empty());
+    EXPECT_TRUE(log.install_path.empty());
+    EXPECT_TRUE(log.desktop_shortcut);
+
+    // A folder that has gone is forgotten; the entries still count.
+    log = read(header(root_ / L"gone", menu_, L"Stelvane 8.00 -- Update (Stelvane 7.5)") + first);
+    EXPECT_TRUE(log.install_path.empty());
+    EXPECT_EQ(fs::path(log.shortcut_path), menu_);
+    EXPECT_EQ(log.previous_install, L"Stelvane 8.00");
+    EXPECT_EQ(log.previous_entries.size(), 1u);
+    EXPECT_FALSE(log.desktop_shortcut);
+
+    // A code beyond the known kinds, a negative one, a line of blanks, a missing "--": the
+    // entries before stay and the desktop default stays on.
+    for (const std::wstring damaged : {L"0001:0800:1 -- x", L"0001:-001:1 -- x", L"   ", L"0001:00ff:1 x",
+                                       L"0001:00ff:2 -- x", L"0001;00ff:1 -- x"}) {
+        log = read(header(root_, menu_) + first + damaged + L"\n0002:04ff:1 -- y\n");
+        EXPECT_EQ(log.previous_entries.size(), 1u) << damaged;
+        EXPECT_TRUE(log.desktop_shortcut) << damaged;
+    }
+
+    // A link that was never made has no path, and what follows it is still read.
+    log = read(header(root_, menu_) + first + L"0001:02ff:0 -- \n\n0002:04ff:1 -- y\n");
+    ASSERT_EQ(log.previous_entries.size(), 3u);
+    EXPECT_EQ(*std::next(log.previous_entries.begin()), (entry{entry_kind::start_menu_link, L"", L"", false, -1}));
+    EXPECT_EQ(log.previous_entries.back(), (entry{entry_kind::desktop_link, L"y", L"", true, -1}));
+    EXPECT_TRUE(log.desktop_shortcut);
+
+    // No file at all: nothing, and no desktop link either.
+    uninstall_log none;
+    none.read((world_ / L"missing.ulog").wstring());
+    EXPECT_TRUE(none.previous_entries.empty());
+    EXPECT_FALSE(none.desktop_shortcut);
+}
+
+} // namespace

@@ -1,0 +1,248 @@
+#include "installer/journal/uninstall_log.hpp"
+
+#include "foundation/system/registry.hpp"
+#include "journal_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+using testing_support::read_file;
+using testing_support::write_file;
+
+namespace {
+
+using journal = journal_fixture;
+
+// What a person would see of a tree: every name, its contents and the attributes that matter.
+struct node {
+    std::string contents;
+    DWORD attributes = 0;
+    friend bool operator==(const node&, const node&) = default;
+    friend void PrintTo(const node& seen, std::ostream* out) {
+        *out << '"' << seen.contents << "\" attributes " << std::hex << seen.attributes;
+    }
+};
+
+std::map<std::wstring, node> snapshot(const fs::path& root) {
+    constexpr DWORD watched = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY;
+    std::map<std::wstring, node> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        node seen;
+        seen.attributes = ::GetFileAttributesW(item.path().c_str()) & watched;
+        if (item.is_regular_file())
+            seen.contents = read_file(item.path());
+        tree[fs::relative(item.path(), root).wstring()] = seen;
+    }
+    return tree;
+}
+
+void set_read_only(const fs::path& file) {
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+}
+
+// A file handle that lets nobody else in, as a running program or a scanner holds one.
+vd::unique_file lock(const fs::path& file) {
+    return vd::unique_file(::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+TEST_F(journal, rollback_restores_the_tree_as_it_was) {
+    write_file(root_ / L"app.exe", "old program");
+    set_read_only(root_ / L"app.exe");
+    write_file(root_ / L"readme.txt", "old readme");
+    ASSERT_TRUE(::SetFileAttributesW((root_ / L"readme.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    write_file(root_ / L"shared.dat", "the user's data");
+    write_file(root_ / L"old menu" / L"Stelvane.lnk", "old link");
+    const auto before = snapshot(root_);
+
+    uninstall_log log;
+    log.previous_entries.push_back({entry_kind::start_menu_link, (root_ / L"old menu" / L"Stelvane.lnk").wstring()});
+
+    // A program replaced and made read-only afterwards, as the installation does.
+    log.add_file((root_ / L"app.exe").wstring(), 1, false);
+    EXPECT_FALSE(fs::exists(root_ / L"app.exe"));
+    write_file(root_ / L"app.exe", "new program");
+    log.set_result(true, L"");
+    set_read_only(root_ / L"app.exe");
+
+    // A new file two folders down: the folders come first, outermost first.
+    log.add_file((root_ / L"data" / L"maps" / L"map.bin").wstring(), 0, false);
+    write_file(root_ / L"data" / L"maps" / L"map.bin", "map");
+    log.set_result(true, L"");
+
+    // A shared file kept in place: no backup, never touched.
+    log.add_file((root_ / L"shared.dat").wstring(), 3, true);
+    log.set_result(true, L"");
+
+    // A replaced file whose writing failed half way.
+    log.add_file((root_ / L"readme.txt").wstring(), 0, false);
+    write_file(root_ / L"readme.txt", "half");
+    log.set_result(false, L"");
+
+    // A link whose creation failed: the previous link was moved away from another folder.
+    log.add_shortcut(false, (root_ / L"menu").wstring());
+    log.set_result(false, L"");
+
+    std::vector<entry_kind> kinds;
+    for (const auto& item : log.entries)
+        kinds.push_back(item.kind);
+    EXPECT_EQ(kinds, (std::vector{entry_kind::file, entry_kind::folder, entry_kind::folder, entry_kind::file,
+                                  entry_kind::file, entry_kind::file, entry_kind::folder, entry_kind::start_menu_link}));
+    auto folder = std::next(log.entries.begin());
+    EXPECT_EQ(fs::path(folder->path), root_ / L"data");
+    EXPECT_EQ(fs::path(std::next(folder)->path), root_ / L"data" / L"maps");
+    EXPECT_TRUE(log.entries.back().path.empty());
+    EXPECT_EQ(backups().size(), 3u);
+
+    EXPECT_TRUE(log.rollback().empty());
+    EXPECT_TRUE(log.entries.empty());
+    EXPECT_EQ(snapshot(root_), before);
+    EXPECT_TRUE(backups().empty());
+}
+
+TEST_F(journal, a_file_that_cannot_be_put_aside_is_not_overwritten) {
+    write_file(root_ / L"locked.dll", "in use");
+    write_file(root_ / L"shared.dat", "in use too");
+    uninstall_log log;
+    {
+        const auto held = lock(root_ / L"locked.dll");
+        const auto also_held = lock(root_ / L"shared.dat");
+        ASSERT_TRUE(held && also_held);
+
+        EXPECT_THROW(log.add_file((root_ / L"locked.dll").wstring(), 0, false), std::system_error);
+        EXPECT_TRUE(log.entries.empty());
+        EXPECT_FALSE(log.pending);
+        // The extraction reports the failure on the entry it thinks is pending: nothing.
+        log.set_result(false, L"");
+        EXPECT_TRUE(log.entries.empty());
+
+        // A shared file that stays in place needs no backup, so its lock fails nothing.
+        EXPECT_NO_THROW(log.add_file((root_ / L"shared.dat").wstring(), 3, true));
+        log.set_result(true, L"");
+    }
+    EXPECT_TRUE(log.rollback().empty());
+    EXPECT_EQ(read_file(root_ / L"locked.dll"), "in use");
+    EXPECT_EQ(read_file(root_ / L"shared.dat"), "in use too");
+    EXPECT_TRUE(backups().empty());
+}
+
+TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
+    write_file(root_ / L"first.txt", "first");
+    write_file(root_ / L"second.txt", "second");
+    uninstall_log log;
+    log.add_file((root_ / L"first.txt").wstring(), 0, false);
+    write_file(root_ / L"first.txt", "new first");
+    log.set_result(true, L"");
+    log.add_file((root_ / L"new" / L"file.txt").wstring(), 0, false);
+    write_file(root_ / L"new" / L"file.txt", "new");
+    log.set_result(true, L"");
+    log.add_file((root_ / L"second.txt").wstring(), 0, false);
+    write_file(root_ / L"second.txt", "new second");
+    log.set_result(true, L"");
+    // Something the installation did not write has appeared in its folder.
+    write_file(root_ / L"new" / L"theirs.txt", "not ours");
+
+    std::vector<uninstall_log::entry> left;
+    {
+        const auto held = lock(root_ / L"second.txt");
+        ASSERT_TRUE(held);
+        left = log.rollback();
+    }
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].kind, entry_kind::file);
+    EXPECT_EQ(fs::path(left[0].path), root_ / L"second.txt");
+    EXPECT_TRUE(fs::exists(left[0].backup));  // still there for the caller to tell about
+    EXPECT_EQ(left[1].kind, entry_kind::folder);
+    EXPECT_EQ(fs::path(left[1].path), root_ / L"new");
+
+    EXPECT_EQ(read_file(root_ / L"first.txt"), "first");
+    EXPECT_EQ(read_file(root_ / L"new" / L"theirs.txt"), "not ours");
+    EXPECT_FALSE(fs::exists(root_ / L"new" / L"file.txt"));
+    EXPECT_TRUE(log.entries.empty());
+}
+
+// A key of the test's own under HKEY_CURRENT_USER stands for the product's Uninstall key.
+class journal_registry : public journal {
+protected:
+    void SetUp() override {
+        journal::SetUp();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        parent_path_ = L"Software\\Vandrel Tests\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                       std::wstring(info->name(), info->name() + std::strlen(info->name()));
+        parent_ = vd::reg_create_key(HKEY_CURRENT_USER, parent_path_);
+        ASSERT_TRUE(parent_);
+        const auto product = parent_.create_subkey(name_);
+        product.set_string(L"DisplayName", L"Stelvane 8.00");
+        product.create_subkey(L"Details").set_string(L"Note", L"kept");
+    }
+
+    void TearDown() override {
+        parent_ = vd::reg_key();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, parent_path_.c_str());
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vandrel Tests");
+        journal::TearDown();
+    }
+
+    std::wstring display_name() const {
+        std::wstring text;
+        const auto product = parent_.open_subkey(name_);
+        if (product)
+            product.get_string(L"DisplayName", text);
+        return text;
+    }
+
+    std::wstring parent_path_;
+    std::wstring name_ = L"Stelvane 8";
+    vd::reg_key parent_;
+};
+
+TEST_F(journal_registry, an_existing_key_is_saved_and_restored) {
+    uninstall_log log;
+    {
+        const auto product = parent_.open_subkey(name_);
+        log.add_registry_key(product.get());
+    }
+    log.set_result(true, L"");
+    const auto& saved = log.entries.back();
+    EXPECT_EQ(saved.kind, entry_kind::uninstall_key);
+    EXPECT_TRUE(saved.existed);
+    ASSERT_FALSE(saved.backup.empty());
+    EXPECT_GT(fs::file_size(saved.backup), 0u);
+    EXPECT_EQ(fs::path(saved.backup).parent_path(), temp_);
+
+    parent_.open_subkey(name_).set_string(L"DisplayName", L"Stelvane 8.01");
+    if (under_wine())
+        GTEST_SKIP() << "Wine: RegRestoreKeyW is a stub that restores nothing";
+    EXPECT_TRUE(journal_details::undo_registry_key(parent_.get(), name_, saved.backup));
+    EXPECT_EQ(display_name(), L"Stelvane 8.00");
+    EXPECT_TRUE(parent_.open_subkey(name_ + L"\\Details"));
+    EXPECT_TRUE(backups().empty());
+}
+
+TEST_F(journal_registry, a_created_key_is_deleted_and_an_unsaved_one_left_alone) {
+    uninstall_log log;
+    log.add_registry_key(nullptr);
+    log.set_result(true, L"");
+    EXPECT_TRUE(log.entries.back().backup.empty());
+    EXPECT_FALSE(log.entries.back().existed);
+    EXPECT_TRUE(journal_details::undo_registry_key(parent_.get(), name_, L""));
+    EXPECT_FALSE(parent_.open_subkey(name_));
+    EXPECT_TRUE(journal_details::undo_registry_key(parent_.get(), name_, L""));  // already gone
+
+    // A key that was there but could not be saved is reported by the rollback, never deleted.
+    log.entries.clear();
+    log.add_registry_key(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)));  // no such key
+    log.set_result(true, L"");
+    EXPECT_TRUE(log.entries.back().existed);
+    EXPECT_TRUE(log.entries.back().backup.empty());
+    EXPECT_TRUE(backups().empty());
+    const auto left = log.rollback();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].kind, entry_kind::uninstall_key);
+}
+
+} // namespace
