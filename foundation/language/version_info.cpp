@@ -5,6 +5,7 @@
 #include <fmt/xchar.h>
 
 #include "foundation/language/language_state.hpp"
+#include "foundation/streams/resource_stream.hpp"
 
 namespace vd {
 namespace {
@@ -12,28 +13,6 @@ namespace {
 // Unicode string tables; others are not read.
 constexpr WORD unicode_code_page = 1200;
 constexpr WORD lang_french = 12;
-
-struct module_block {
-    const void* data = nullptr;
-    std::size_t size = 0;
-};
-
-module_block find_module_block() {
-    const HMODULE module = ::GetModuleHandleW(nullptr);
-    const HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    if (!info)
-        return {};
-    const HGLOBAL loaded = ::LoadResource(module, info);
-    if (!loaded)
-        return {};
-    const DWORD size = ::SizeofResource(module, info);
-    if (size == 0)
-        return {};
-    const void* data = ::LockResource(loaded);
-    if (!data)
-        return {};
-    return {data, size};
-}
 
 void replace_last(std::wstring& text, std::wstring_view what, std::wstring_view with) {
     const std::size_t at = text.rfind(what);
@@ -118,8 +97,9 @@ std::wstring version_info::version_text() const {
 }
 
 version_info module_version_info() {
-    static const module_block block = find_module_block();
-    return version_info({}, block.data, block.size);
+    static const auto block =
+        find_resource_bytes(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    return version_info({}, block.data(), block.size());
 }
 
 std::vector<std::byte> load_file_version_block(const std::wstring& path) {

@@ -5,46 +5,46 @@
 namespace vd {
 namespace {
 
-struct resource_bytes {
-    const void* data = nullptr;
-    DWORD size = 0;
-};
-
-// The bytes of a resource where the loader mapped them; nothing when any step fails.
-resource_bytes find_resource_bytes(HMODULE module, const wchar_t* name, const wchar_t* type) {
-    const HRSRC info = ::FindResourceW(module, name, type);
+std::span<const std::byte> bytes_of(HMODULE module, HRSRC info) {
     if (!info)
         return {};
     const HGLOBAL loaded = ::LoadResource(module, info);
     if (!loaded)
         return {};
     const DWORD size = ::SizeofResource(module, info);
-    if (size == 0)
-        return {};
     const void* data = ::LockResource(loaded);
-    if (!data)
+    if (!data || size == 0)
         return {};
-    return {data, size};
+    return {static_cast<const std::byte*>(data), size};
 }
 
 std::pair<const wchar_t*, std::uint32_t> find_module_string(HMODULE module, std::uint32_t block, std::uint32_t index) {
-    const resource_bytes bytes = find_resource_bytes(module, MAKEINTRESOURCEW(block), RT_STRING);
-    if (!bytes.data)
+    const auto bytes = find_resource_bytes(module, MAKEINTRESOURCEW(block), RT_STRING);
+    if (bytes.empty())
         return {nullptr, 0};
-    return find_block_string(bytes.data, bytes.size, index);
+    return find_block_string(bytes.data(), bytes.size(), index);
 }
 
 } // namespace
 
+std::span<const std::byte> find_resource_bytes(HMODULE module, const wchar_t* name, const wchar_t* type) {
+    return bytes_of(module, ::FindResourceW(module, name, type));
+}
+
+std::span<const std::byte> find_resource_bytes(HMODULE module, const wchar_t* name, const wchar_t* type,
+                                               LANGID language) {
+    return bytes_of(module, ::FindResourceExW(module, type, name, language));
+}
+
 imemstream load_resource_stream(const wchar_t* type, const wchar_t* name) {
     const HMODULE program = ::GetModuleHandleW(nullptr);
     const HMODULE module = resource_module();
-    resource_bytes bytes = find_resource_bytes(module, name, type);
-    if (!bytes.data && module != program)
+    auto bytes = find_resource_bytes(module, name, type);
+    if (bytes.empty() && module != program)
         bytes = find_resource_bytes(program, name, type);
-    if (!bytes.data)
+    if (bytes.empty())
         return imemstream();
-    return imemstream(static_cast<const char*>(bytes.data), bytes.size, std::ios_base::in);
+    return imemstream(reinterpret_cast<const char*>(bytes.data()), bytes.size(), std::ios_base::in);
 }
 
 std::pair<const wchar_t*, std::uint32_t> find_block_string(const void* block, std::size_t size, std::uint32_t index) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
 
 #include <windows.h>
@@ -11,6 +12,13 @@
 #include "foundation/streams/memstream.hpp"
 
 namespace vd {
+
+// The bytes of a resource where the loader mapped them, valid while the module is loaded;
+// empty when any step fails or the resource is empty. With a language, that language's
+// resource exactly (FindResourceExW); without, the loader's choice (FindResourceW).
+std::span<const std::byte> find_resource_bytes(HMODULE module, const wchar_t* name, const wchar_t* type);
+std::span<const std::byte> find_resource_bytes(HMODULE module, const wchar_t* name, const wchar_t* type,
+                                               LANGID language);
 
 // A read-only stream over the resource's bytes, which stay valid while the module is loaded.
 // A missing or empty resource gives an empty stream.

@@ -743,6 +743,34 @@ std::codecvt_base::result in_result(bool needs_more_input, bool produced, bool i
     return input_left ? std::codecvt_base::partial : std::codecvt_base::ok;
 }
 
+// Encodes internal text (UTF-16 or UTF-8, read by decode) into the file's encoding, one
+// character at a time, stopping before a character that does not fit.
+template <class Intern, class Decode>
+std::codecvt_base::result out_of(const codec& codec, std::mbstate_t& state, const Intern* from,
+                                 const Intern* from_end, const Intern*& from_next, char* to, char* to_end,
+                                 char*& to_next, Decode decode) {
+    std::uint32_t word = state_word(state);
+    from_next = from;
+    to_next = to;
+    while (from_next != from_end && to_next != to_end) {
+        const std::uint32_t word_before = word;
+        const Intern* from_before = from_next;
+        const auto code_point = decode(word, from_next, from_end);
+        if (!code_point)
+            continue;
+        const int written = encode_char(codec, word, *code_point, to_next, to_end);
+        if (written < 0) {
+            word = word_before;
+            from_next = from_before;
+            break;
+        }
+        to_next += written;
+    }
+    set_state_word(state, word);
+    const bool pending = (word & state_pending_mask) != 0;
+    return from_next == from_end && !pending ? std::codecvt_base::ok : std::codecvt_base::partial;
+}
+
 } // namespace details
 
 using details::state_word;
@@ -816,26 +844,10 @@ codecvt<wchar_t>::result codecvt<wchar_t>::do_out(state_type& state, const inter
                                                   const intern_type* from_end, const intern_type*& from_next,
                                                   extern_type* to, extern_type* to_end,
                                                   extern_type*& to_next) const {
-    std::uint32_t word = state_word(state);
-    from_next = from;
-    to_next = to;
-    while (from_next != from_end && to_next != to_end) {
-        const std::uint32_t word_before = word;
-        const intern_type* from_before = from_next;
-        const auto code_point = details::get_utf16(word, from_next, from_end);
-        if (!code_point)
-            continue;
-        const int written = details::encode_char(codec_, word, *code_point, to_next, to_end);
-        if (written < 0) {
-            word = word_before;
-            from_next = from_before;
-            break;
-        }
-        to_next += written;
-    }
-    set_state_word(state, word);
-    const bool pending = (word & details::state_pending_mask) != 0;
-    return from_next == from_end && !pending ? ok : partial;
+    return details::out_of(codec_, state, from, from_end, from_next, to, to_end, to_next,
+                           [](std::uint32_t& word, const wchar_t*& next, const wchar_t* end) {
+                               return details::get_utf16(word, next, end);
+                           });
 }
 
 codecvt<wchar_t>::result codecvt<wchar_t>::do_unshift(state_type& state, extern_type* to, extern_type*,
@@ -921,26 +933,10 @@ codecvt<char>::result codecvt<char>::do_in(state_type& state, const extern_type*
 codecvt<char>::result codecvt<char>::do_out(state_type& state, const intern_type* from,
                                             const intern_type* from_end, const intern_type*& from_next,
                                             extern_type* to, extern_type* to_end, extern_type*& to_next) const {
-    std::uint32_t word = state_word(state);
-    from_next = from;
-    to_next = to;
-    while (from_next != from_end && to_next != to_end) {
-        const std::uint32_t word_before = word;
-        const intern_type* from_before = from_next;
-        const auto code_point = details::decode_utf8_partial(word, from_next, from_end);
-        if (!code_point)
-            continue;
-        const int written = details::encode_char(codec_, word, *code_point, to_next, to_end);
-        if (written < 0) {
-            word = word_before;
-            from_next = from_before;
-            break;
-        }
-        to_next += written;
-    }
-    set_state_word(state, word);
-    const bool pending = (word & details::state_pending_mask) != 0;
-    return from_next == from_end && !pending ? ok : partial;
+    return details::out_of(codec_, state, from, from_end, from_next, to, to_end, to_next,
+                           [](std::uint32_t& word, const char*& next, const char* end) {
+                               return details::decode_utf8_partial(word, next, end);
+                           });
 }
 
 codecvt<char>::result codecvt<char>::do_unshift(state_type& state, extern_type* to, extern_type*,

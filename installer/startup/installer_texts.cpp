@@ -46,18 +46,11 @@ BOOL CALLBACK match_string_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LO
 bool string_from_block(HMODULE module, unsigned block, unsigned entry, LANGID lang,
                        std::wstring_view& text) {
     text = {};
-    const HRSRC info = ::FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), lang);
-    if (!info)
-        return false;
-    const HGLOBAL loaded = ::LoadResource(module, info);
-    if (!loaded)
-        return false;
-    const void* data = ::LockResource(loaded);
-    const DWORD size = ::SizeofResource(module, info);
-    if (!data || size == 0)
+    const auto bytes = vd::find_resource_bytes(module, MAKEINTRESOURCEW(block), RT_STRING, lang);
+    if (bytes.empty())
         return false;
     // A damaged block must not lead the walk past its end.
-    const auto [first, length] = vd::find_block_string(data, size, entry);
+    const auto [first, length] = vd::find_block_string(bytes.data(), bytes.size(), entry);
     if (!first || length == 0)
         return false;
     text = {first, length};

@@ -68,6 +68,17 @@ TEST(folder_templates, every_template_names_its_folder) {
     EXPECT_TRUE(extractor.shared_folders().size() == 6u) << "A and A\\B below each of the three common folders";
 }
 
+TEST(folder_templates, shell_folders_fall_back_and_fail_with_unexpected_error) {
+    constexpr int no_such_folder = 0x7F;
+    EXPECT_EQ(shell_folder_path(no_such_folder, CSIDL_APPDATA), shell_folder_path(CSIDL_APPDATA));
+    EXPECT_THROW(shell_folder_path(no_such_folder), std::system_error);
+    try {
+        shell_folder_path(no_such_folder, no_such_folder);
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), make_error_code(compress_error::unexpected));
+    }
+}
+
 TEST(folder_templates, special_cases) {
     const fs::path install = L"C:\\Install";
     {
