@@ -1,5 +1,6 @@
 #include "foundation/language/version_info.hpp"
 
+#include <cstring>
 #include <utility>
 
 #include <fmt/xchar.h>
@@ -28,6 +29,15 @@ version_info::version_info(std::vector<std::byte> buffer, const void* data, std:
     size_ = data ? size : buffer_.size();
     if (size_ == 0)
         return;
+    // VerQueryValueW walks the block by the lengths it states and knows nothing of size: a
+    // block cut short (its header, wLength, counting more than is there) reads as no block.
+    WORD stated_length = 0;
+    if (size_ >= 3 * sizeof(WORD))
+        std::memcpy(&stated_length, data_, sizeof stated_length);
+    if (size_ < 3 * sizeof(WORD) || stated_length > size_) {
+        size_ = 0;
+        return;
+    }
 
     void* fixed = nullptr;
     UINT fixed_size = 0;

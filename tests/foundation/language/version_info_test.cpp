@@ -118,6 +118,21 @@ TEST(version_info, blocks_without_unicode_strings_or_fixed_part) {
     const vd::version_info cut(node(L"VS_VERSION_INFO", half, sizeof(half), sizeof(half), 0));
     EXPECT_EQ(cut.file_version(), 0u);
 
+    // A block cut off after its fixed part while its length still counts the rest, lying at
+    // the very end of readable memory: nothing past the bytes given may be read.
+    const bytes whole = version_block({});
+    const std::size_t kept = 92;  // header, key, fixed part
+    auto* pages = static_cast<std::byte*>(::VirtualAlloc(nullptr, 0x2000, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_TRUE(pages && ::VirtualAlloc(pages, 0x1000, MEM_COMMIT, PAGE_READWRITE));
+    std::byte* truncated = pages + 0x1000 - kept;
+    std::memcpy(truncated, whole.data(), kept);
+    {
+        const vd::version_info info({}, truncated, kept);
+        EXPECT_EQ(info.product_name(), L"");
+        EXPECT_TRUE(info.translation_keys().empty());
+    }
+    ::VirtualFree(pages, 0, MEM_RELEASE);
+
     // This test program has no version block; a missing file has none either.
     EXPECT_EQ(vd::module_version_info().file_version(), 0u);
     EXPECT_EQ(vd::module_version_info().version_text(), L"");
