@@ -3,6 +3,7 @@
 // files relative to the list's folder) and writes the stored payload that the installer
 // carries as its resource 260/134.
 #include "installer/payload/payload_writer.hpp"
+#include "foundation/text/conversions.hpp"
 
 #include <cstdio>
 #include <exception>
@@ -28,10 +29,6 @@ payload_kind kind_named(const std::string& name) {
     return found->second;
 }
 
-fs::path utf8_path(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
 std::vector<payload_item> read_list(const fs::path& list) {
     std::ifstream in(list);
     if (!in)
@@ -49,8 +46,8 @@ std::vector<payload_item> read_list(const fs::path& list) {
         if (!std::getline(fields, kind, '\t') || !std::getline(fields, folder_template, '\t') ||
             !std::getline(fields, file))
             throw std::runtime_error(list.string() + ":" + std::to_string(number) + ": expected kind, template, file");
-        const fs::path source = (folder / utf8_path(file)).lexically_normal();
-        items.push_back({source.wstring(), utf8_path(folder_template).wstring(), kind_named(kind), source});
+        const fs::path source = (folder / vd::utf8_to_wide(file)).lexically_normal();
+        items.push_back({source.wstring(), vd::utf8_to_wide(folder_template), kind_named(kind), source});
     }
     return items;
 }

@@ -5,6 +5,7 @@
 // when the extraction succeeded. The last lines give the time of each phase and the peak
 // working set, for benchmarks.
 #include "installer/payload/payload_extractor.hpp"
+#include "foundation/text/conversions.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -18,13 +19,8 @@
 
 namespace {
 
-std::string utf8(const std::wstring& text) {
-    const auto bytes = std::filesystem::path(text).u8string();
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string describe(const payload_file* file) {
-    return file ? utf8(file->target) : std::string("?");
+    return file ? vd::wide_to_utf8(file->target) : std::string("?");
 }
 
 struct printer {
@@ -41,7 +37,7 @@ struct printer {
             std::printf("progress %llu %llu\n", static_cast<unsigned long long>(n.done), static_cast<unsigned long long>(n.total));
     }
     void operator()(const notification::error& n) const {
-        std::printf("error %s:%d %s\n", n.code.category().name(), n.code.value(), utf8(n.text).c_str());
+        std::printf("error %s:%d %s\n", n.code.category().name(), n.code.value(), vd::wide_to_utf8(n.text).c_str());
     }
 };
 
