@@ -38,3 +38,9 @@ target_compile_options(boost_iostreams_bzip2 PRIVATE -w)
 
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+
+# zlib from Debian's MinGW package, for its fast CRC-32; the static archive, so that the
+# programs need no zlib DLL.
+find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
+add_library(zlib_static STATIC IMPORTED)
+set_target_properties(zlib_static PROPERTIES IMPORTED_LOCATION "${ZLIB_STATIC}")

@@ -12,7 +12,7 @@ packages=(
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     cmake ninja-build file bzip2 bc dpkg-dev
     libboost1.81-dev libfmt-dev googletest
-    wine wine32:i386 xvfb xauth imagemagick
+    libz-mingw-w64-dev wine wine32:i386 xvfb xauth imagemagick
 )
 
 missing() {

@@ -165,13 +165,7 @@ bool uninstall_log::write(const std::wstring& journal, const std::wstring& insta
         written = false;
     }
 
-    // The installation stands: what it replaced is no longer wanted.
-    for (auto& item : entries) {
-        if (!item.backup.empty()) {
-            journal_details::remove_path(item.backup);
-            item.backup.clear();
-        }
-    }
+    delete_backups();
     return written;
 }
 

@@ -215,6 +215,15 @@ void uninstall_log::set_result(bool done, std::wstring text) {
         entries.back().path = std::move(text);
 }
 
+void uninstall_log::delete_backups() noexcept {
+    for (auto& item : entries) {
+        if (!item.backup.empty()) {
+            journal_details::remove_path(item.backup);
+            item.backup.clear();
+        }
+    }
+}
+
 std::vector<uninstall_log::entry> uninstall_log::rollback() noexcept {
     std::vector<entry> not_undone;
     bool can_report = true;

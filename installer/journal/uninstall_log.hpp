@@ -105,6 +105,9 @@ public:
     // backup that could not be moved back is still named in its entry's backup.
     std::vector<entry> rollback() noexcept;
 
+    // The installation stands: deletes the backups of what it replaced.
+    void delete_backups() noexcept;
+
     // Writes the journal file (UTF-16LE with a byte-order mark, CR LF), merged with the
     // previous installation's entries, read-only afterwards, and deletes every backup. True
     // when the whole file was written and closed.

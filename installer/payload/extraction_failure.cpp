@@ -3,6 +3,7 @@
 #include "installer/payload/compress_error.hpp"
 
 #include <boost/iostreams/filter/bzip2.hpp>
+#include <fmt/xchar.h>
 #include <boost/system/system_error.hpp>
 
 #include <cerrno>
@@ -43,4 +44,15 @@ std::pair<std::error_code, std::wstring> describe_extraction_failure(const std::
             text = filesystem->path1().wstring();
     }
     return {error_code_of_exception(e), std::move(text)};
+}
+
+std::wstring extraction_code_text(const std::error_code& code) {
+    const auto value = static_cast<unsigned>(code.value());
+    if (code.category() == std::system_category())
+        return fmt::format(L"1:{:08X}", value);
+    if (code.category() == std::generic_category())
+        return fmt::format(L"2:{:08X}", value);
+    if (code.category() == compress_category())
+        return fmt::format(L"{}", code.value());
+    return L"7";
 }

@@ -1,8 +1,13 @@
 // Reads a written file back from disk and computes its CRC-32 (CRC-32/ISO-HDLC).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+
+// CRC-32/ISO-HDLC of size bytes, continuing from crc (0 to start): the values of
+// boost::crc_32_type, from zlib's faster table-driven code.
+std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t size) noexcept;
 
 // One attempt. Failures are std::ios_base::failure with the OS error left in the C
 // runtime's _doserrno/errno, except a sharing violation, which is thrown as system error

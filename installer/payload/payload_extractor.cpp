@@ -18,6 +18,7 @@ namespace io = boost::iostreams;
 namespace {
 
 constexpr std::streamsize buffer_size = 4096;
+constexpr std::size_t write_size = 64 * 1024;
 constexpr std::uint64_t header_size_bytes = 8;
 
 // Decompresses the stored stream into the sink in pieces of at most 4096 bytes; returns the
@@ -40,7 +41,9 @@ payload_extractor::payload_extractor(std::wstring install_folder, std::wstring s
     : install_folder_(std::move(install_folder)),
       samples_folder_(std::move(samples_folder)),
       temporary_folder_(std::move(temporary_folder)),
-      header_(std::make_unique<vd::memstream>(std::ios::in | std::ios::out | std::ios::binary)) {}
+      header_(std::make_unique<vd::memstream>(std::ios::in | std::ios::out | std::ios::binary)) {
+    pending_.reserve(write_size);
+}
 
 const payload_file* payload_extractor::record_in_progress() const noexcept {
     return remaining_ ? &records_[next_record_ - 1] : nullptr;
@@ -110,8 +113,9 @@ std::streamsize payload_extractor::write_record(const char* data, std::streamsiz
         begin_record();
     const auto take = static_cast<std::streamsize>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), *remaining_));
     if (!skipped_) {
-        clear_runtime_errors();
-        file_->write(data, take);
+        pending_.insert(pending_.end(), data, data + take);
+        if (pending_.size() >= write_size)
+            write_pending();
     }
     *remaining_ -= static_cast<std::uint64_t>(take);
     consumed_ += static_cast<std::uint64_t>(take);
@@ -139,6 +143,7 @@ void payload_extractor::begin_record() {
 void payload_extractor::finish_record() {
     const auto& record = records_[next_record_ - 1];
     if (!skipped_) {
+        write_pending();
         clear_runtime_errors();
         file_->close();
         file_.reset();
@@ -149,6 +154,12 @@ void payload_extractor::finish_record() {
     ++next_record_;
     remaining_.reset();
     skipped_ = false;
+}
+
+void payload_extractor::write_pending() {
+    clear_runtime_errors();
+    file_->write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
 }
 
 // Records without content get no bytes of their own: they are created (or skipped) as soon

@@ -66,6 +66,7 @@ private:
     void begin_record();
     void finish_record();
     void begin_empty_records();
+    void write_pending();
     notification::result tell(notification message);
     void tell_or_stop(notification message);
     std::filesystem::path template_base(const std::wstring& name);
@@ -79,6 +80,10 @@ private:
     std::uint64_t total_ = 0;
     std::unique_ptr<vd::memstream> header_;
     std::unique_ptr<std::ofstream> file_;
+    // The decompressor hands over at most 4096 bytes at a time, and std::filebuf passes a
+    // piece of that size straight to the system: gathered here first, a file's bytes reach
+    // the file system in a few large writes instead of thousands of small ones.
+    std::vector<char> pending_;
     extraction_callback callback_;
     std::uint32_t next_record_ = 0;
     std::optional<std::uint64_t> remaining_;

@@ -6,6 +6,7 @@
 #include <istream>
 #include <limits>
 #include <ostream>
+#include <string_view>
 
 namespace {
 
@@ -59,9 +60,36 @@ void write_string(std::ostream& out, const std::wstring& text) {
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-bool is_safe_name(const std::wstring& name) {
-    return !name.empty() && name != L"." && name != L".." && name.find(L':') == std::wstring::npos &&
-           std::find_if(name.begin(), name.end(), is_separator) == name.end();
+// Device names match in any case of their ASCII letters, whatever the locale.
+bool equals_ignoring_case(std::wstring_view a, std::wstring_view b) {
+    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+    return a.size() == b.size() && std::ranges::equal(a, b, {}, upper, upper);
+}
+
+// The names that Win32 maps to devices in every folder: COM and LPT with a digit or a
+// superscript one, two or three.
+bool is_device_name(std::wstring_view stem) {
+    constexpr std::wstring_view fixed[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    if (std::ranges::any_of(fixed, [&](std::wstring_view device) { return equals_ignoring_case(stem, device); }))
+        return true;
+    if (stem.size() != 4 || !(equals_ignoring_case(stem.substr(0, 3), L"COM") || equals_ignoring_case(stem.substr(0, 3), L"LPT")))
+        return false;
+    return std::wstring_view(L"0123456789\u00B9\u00B2\u00B3").find(stem[3]) != std::wstring_view::npos;
+}
+
+// Whether Windows keeps a name as given. A device name, with any extension, opens the device
+// (the bytes of "AUX" go to a serial port, "NUL" swallows them); a trailing dot or blank is
+// dropped, so "x." becomes "x"; a control character (U+0000 among them) cuts the name short
+// or is refused, like the characters the file systems reserve.
+bool is_kept_name(std::wstring_view name) {
+    if (name.empty() || name.back() == L'.' || name.back() == L' ')
+        return false;
+    if (std::ranges::any_of(name, [](wchar_t c) { return c < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos; }))
+        return false;
+    auto stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.remove_suffix(1);
+    return !is_device_name(stem);
 }
 
 } // namespace
@@ -108,11 +136,11 @@ void check_header_size(std::uint64_t header_size) {
 }
 
 void check_record(const payload_file& record) {
-    if (!is_safe_name(record.file_name()))
+    if (!is_kept_name(record.file_name()))
         throw_compress_error(compress_error::unexpected);
     const auto components = template_components(record.target);
     for (std::size_t i = 1; i < components.size(); ++i) {
-        if (!is_safe_name(components[i]))
+        if (!is_kept_name(components[i]))
             throw_compress_error(compress_error::unexpected);
     }
 }
@@ -163,7 +191,7 @@ std::filesystem::path checked_base(const std::filesystem::path& base) {
 }
 
 std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name) {
-    if (!is_safe_name(name))
+    if (!is_kept_name(name))
         throw_compress_error(compress_error::unexpected);
     return folder / name;
 }

@@ -48,9 +48,11 @@ inline constexpr std::uint64_t max_header_size = 16ull << 20;
 // or so large that gathering it in memory would be unreasonable.
 void check_header_size(std::uint64_t header_size);
 
-// Rejects (compress error 7) a record that would reach outside its folder: a file name that
-// is empty, "." or "..", or holds ':'; a folder below the template that is empty, "." or
-// "..", or holds ':'.
+// Rejects (compress error 7) a record whose file name or folders below the template Windows
+// would not keep as given, or that would reach outside its folder: empty, ending in a dot or
+// a blank ("." and ".." among them), holding a control character or one of < > : " / \ | ? *,
+// or a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, CLOCK$) in any case,
+// with or without an extension.
 void check_record(const payload_file& record);
 
 // Reads the file table from a stream that holds the whole header and stands at offset 8
@@ -76,6 +78,6 @@ std::vector<std::wstring> template_components(const std::wstring& folder_templat
 // lies below its base folder. A base that is not an absolute folder is compress error 7.
 std::filesystem::path checked_base(const std::filesystem::path& base);
 
-// folder / name, when name is a single safe component (not empty, ".", "..", no ':' and no
-// separator); compress error 7 otherwise.
+// folder / name, when name is a single component that check_record would accept; compress
+// error 7 otherwise.
 std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name);

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/crc.hpp>
+
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include <windows.h>
@@ -26,6 +29,31 @@ TEST(file_check, crc_of_known_contents) {
     EXPECT_EQ(read_file_crc(folder / "block.bin"), block);
     write_file(folder / L"\u00DCn\u00EFc\u00F8d\u00E9 \u20AC.txt", "abc");
     EXPECT_EQ(crc_of_file(folder / L"\u00DCn\u00EFc\u00F8d\u00E9 \u20AC.txt"), 0x352441C2u);
+}
+
+// The read-back uses zlib's CRC-32; the payload's records carry boost::crc_32_type's. Both
+// must agree on every length, whole or fed in uneven pieces, in memory and read from disk.
+TEST(file_check, zlib_and_boost_give_the_same_crc) {
+    EXPECT_EQ(crc32_update(0, "abc", 3), 0x352441C2u);
+    EXPECT_EQ(crc32_update(0, "", 0), 0u);
+
+    test_folder folder;
+    std::mt19937 random(20261207);
+    for (const std::size_t length : {1u, 7u, 4095u, 4096u, 4097u, 65537u, 1000003u}) {
+        std::string data(length, '\0');
+        for (auto& c : data)
+            c = static_cast<char>(random());
+        boost::crc_32_type expected;
+        expected.process_bytes(data.data(), data.size());
+
+        std::uint32_t pieces = 0;
+        for (std::size_t at = 0, piece = 1; at < length; at += piece, piece = piece * 3 + 1)
+            pieces = crc32_update(pieces, data.data() + at, std::min(piece, length - at));
+        EXPECT_EQ(pieces, expected.checksum()) << length << " bytes in pieces";
+
+        write_file(folder / "random.bin", data);
+        EXPECT_EQ(crc_of_file(folder / "random.bin"), expected.checksum()) << length << " bytes read back";
+    }
 }
 
 TEST(file_check, missing_file_fails_at_once_with_the_os_error_kept) {

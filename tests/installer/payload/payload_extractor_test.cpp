@@ -6,6 +6,8 @@
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"
 
+#include "foundation/system/unique_any.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -215,16 +217,18 @@ TEST(payload_extractor, checksum_mismatches) {
         EXPECT_EQ(recorder.last_error()->text, (folder / "content" / "data" / "more" / "last.txt").wstring());
     }
     {
-        // Another process changes a written file before it is read back.
+        // Another process changes a file while it is written: one byte past the end that
+        // the file will have, which the extraction's own writes never cover.
         const auto target = folder / "changed" / "data" / "big.bin";
         extraction_recorder recorder;
         recorder.answer = [&](const extraction_event& e) {
             if (e.kind == progress_event && fs::exists(target) && e.done > 4096 * 2) {
-                HANDLE file = ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr);
+                vd::unique_file file{::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr)};
+                EXPECT_TRUE(file);
+                ::SetFilePointer(file.get(), 10000, nullptr, FILE_BEGIN);
                 DWORD written = 0;
-                ::WriteFile(file, "X", 1, &written, nullptr);
-                ::CloseHandle(file);
+                ::WriteFile(file.get(), "X", 1, &written, nullptr);
             }
             return result::proceed;
         };

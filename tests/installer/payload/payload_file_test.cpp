@@ -145,3 +145,33 @@ TEST(payload_file, records_that_reach_outside_their_folder_are_rejected) {
                                          {L"relative.txt", L"<Temporary>", payload_kind::ordinary, std::string("y")}};
     EXPECT_NO_THROW(parse(inflated_payload(fine)));
 }
+
+// Names that Windows would not keep as given: a device, a trimmed end, a character cut off or
+// refused. Each is refused as a file name and as a folder below the template; the names next
+// to them are ordinary.
+TEST(payload_file, names_windows_does_not_keep_are_rejected) {
+    const std::wstring refused[] = {
+        L"CON", L"prn", L"Aux", L"nul", L"NUL.txt", L"nul.tar.gz", L"aux .log", L"COM1", L"com9.dat", L"LPT1",
+        L"lpt9", L"COM0", L"COM\u00B9", L"lpt\u00B3.txt", L"CONIN$", L"conout$", L"CLOCK$", L"x.", L"x ", L"sub.",
+        L"..", L"a\u0001b", L"a\u001Fb", std::wstring(L"a\0b", 3), L"a<b", L"a>b", L"a\"b", L"a|b", L"a?b", L"a*b",
+    };
+    const std::wstring kept[] = {
+        L"CONSOLE", L"con1", L"COM10", L"LPT", L"nul_", L"auxiliary.txt", L"x.y", L".profile", L"a b", L"com1x",
+        L"\u00C9t\u00E9", L"x\u00A0",
+    };
+    auto payload_with = [](const std::wstring& name, bool as_file, payload_checks checks) {
+        const std::vector<payload_item> items{{as_file ? L"C:\\build\\" + name : L"C:\\build\\a.txt",
+                                               as_file ? L"<InstallPath>\\Sub" : L"<InstallPath>\\" + name,
+                                               payload_kind::ordinary, std::string("x")}};
+        return inflated_payload(items, checks);
+    };
+    for (const bool as_file : {true, false}) {
+        for (const auto& name : refused) {
+            const auto what = testing::PrintToString(name) + (as_file ? " as a file" : " as a folder");
+            EXPECT_THROW(payload_with(name, as_file, payload_checks::enforce), std::system_error) << what;
+            expect_compress_error_7(payload_with(name, as_file, payload_checks::raw), what.c_str());
+        }
+        for (const auto& name : kept)
+            EXPECT_NO_THROW(parse(payload_with(name, as_file, payload_checks::enforce))) << testing::PrintToString(name);
+    }
+}
