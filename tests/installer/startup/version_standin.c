@@ -1,0 +1,1 @@
+int standin_version_marker;
