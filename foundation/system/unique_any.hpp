@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <windows.h>
+#include <objbase.h>
 
 namespace vd {
 
@@ -80,6 +81,13 @@ struct hkey_traits {
     static void close(type value) noexcept { ::RegCloseKey(value); }
 };
 
+// Texts the shell hands out in task memory (SHGetKnownFolderPath and the like).
+struct cotaskmem_string_traits {
+    using type = PWSTR;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::CoTaskMemFree(value); }
+};
+
 } // namespace details
 
 using unique_handle = unique_any<details::handle_traits>;
@@ -87,5 +95,6 @@ using unique_file = unique_any<details::file_handle_traits>;
 using unique_module = unique_any<details::module_traits>;
 using unique_local = unique_any<details::local_memory_traits>;
 using unique_hkey = unique_any<details::hkey_traits>;
+using unique_cotaskmem_string = unique_any<details::cotaskmem_string_traits>;
 
 } // namespace vd

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <limits>
-#include <new>
-#include <vector>
 
 namespace vd {
 
@@ -18,36 +15,11 @@ LONG height_of(const RECT& rect) {
     return rect.bottom - rect.top;
 }
 
-// How far apart two rectangles lie, squared; 0 when they touch or overlap.
-long long distance_squared(const RECT& first, const RECT& second) {
-    const long long dx = std::max({0L, second.left - first.right, first.left - second.right});
-    const long long dy = std::max({0L, second.top - first.bottom, first.top - second.bottom});
-    return dx * dx + dy * dy;
-}
-
-// The display the system's MONITOR_DEFAULTTONEAREST would choose: the one sharing the largest
-// area with the rectangle, or, when none does, the closest.
-const details::monitor_area& nearest_monitor(const RECT& rect, std::span<const details::monitor_area> monitors) {
-    const details::monitor_area* best = &monitors.front();
-    long long best_area = 0;
-    long long best_distance = std::numeric_limits<long long>::max();
-    for (const auto& candidate : monitors) {
-        RECT shared;
-        if (::IntersectRect(&shared, &candidate.monitor, &rect)) {
-            const long long area = static_cast<long long>(width_of(shared)) * height_of(shared);
-            if (area > best_area) {
-                best_area = area;
-                best = &candidate;
-            }
-        } else if (best_area == 0) {
-            const long long distance = distance_squared(candidate.monitor, rect);
-            if (distance < best_distance) {
-                best_distance = distance;
-                best = &candidate;
-            }
-        }
-    }
-    return *best;
+// The monitor's rectangles; false when the system cannot tell them.
+bool monitor_info(HMONITOR monitor, MONITORINFO& info) {
+    info = MONITORINFO{};
+    info.cbSize = sizeof info;
+    return monitor && ::GetMonitorInfoW(monitor, &info);
 }
 
 } // namespace
@@ -63,54 +35,37 @@ BOOL CALLBACK find_captioned_root(HWND window, LPARAM data) {
     return TRUE;
 }
 
-BOOL CALLBACK add_visible_area(HMONITOR monitor, HDC, RECT*, LPARAM data) {
-    MONITORINFO info{};
-    info.cbSize = sizeof info;
-    if (!::GetMonitorInfoW(monitor, &info))
-        return TRUE;
-    try {
-        reinterpret_cast<std::vector<monitor_area>*>(data)->push_back({info.rcMonitor, info.rcWork});
-        return TRUE;
-    } catch (const std::bad_alloc&) {
-        return FALSE;
-    }
+BOOL CALLBACK add_visible_area(HMONITOR, HDC, RECT* monitor_rect, LPARAM data) {
+    auto& visible = *reinterpret_cast<visible_area*>(data);
+    RECT shared;
+    if (monitor_rect && ::IntersectRect(&shared, monitor_rect, &visible.rect))
+        visible.area += static_cast<std::uint32_t>(width_of(shared)) * static_cast<std::uint32_t>(height_of(shared));
+    return TRUE;
 }
 
-void fit_rect_to_monitors(RECT& rect, std::uint32_t percent, std::span<const monitor_area> monitors) {
-    if (monitors.empty())
+void pull_corner_onto(RECT& rect, const RECT& monitor) {
+    if (::PtInRect(&monitor, POINT{rect.left, rect.top}))
         return;
+    LONG dx = 0;
+    if (rect.left < monitor.left)
+        dx = monitor.left - rect.left;
+    else if (rect.left > monitor.right)
+        dx = monitor.right - rect.left;
+    LONG dy = 0;
+    if (rect.top < monitor.top)
+        dy = monitor.top - rect.top;
+    else if (rect.top > monitor.bottom)
+        dy = monitor.bottom - rect.top;
+    ::OffsetRect(&rect, dx, dy);
+}
 
-    // A top-left corner off every display is first brought to the edge of the nearest one.
-    const RECT corner{rect.left, rect.top, rect.left + 1, rect.top + 1};
-    const RECT& home = nearest_monitor(corner, monitors).monitor;
-    if (!::PtInRect(&home, POINT{rect.left, rect.top})) {
-        LONG dx = 0;
-        if (rect.left < home.left)
-            dx = home.left - rect.left;
-        else if (rect.left > home.right)
-            dx = home.right - rect.left;
-        LONG dy = 0;
-        if (rect.top < home.top)
-            dy = home.top - rect.top;
-        else if (rect.top > home.bottom)
-            dy = home.bottom - rect.top;
-        ::OffsetRect(&rect, dx, dy);
-    }
-
-    std::uint32_t visible = 0;
-    for (const auto& display : monitors) {
-        RECT shared;
-        if (::IntersectRect(&shared, &display.monitor, &rect))
-            visible += static_cast<std::uint32_t>(width_of(shared)) * static_cast<std::uint32_t>(height_of(shared));
-    }
+bool shows_enough(const RECT& rect, std::uint32_t visible, std::uint32_t percent) {
     const auto width = static_cast<std::uint32_t>(width_of(rect));
     const auto height = static_cast<std::uint32_t>(height_of(rect));
-    if (visible >= height * width * percent / 100)
-        return;
+    return visible >= height * width * percent / 100;
+}
 
-    // Right and bottom first, so that a rectangle larger than the work area keeps its
-    // left and top edges (the caption) on it.
-    const RECT& work = nearest_monitor(rect, monitors).work;
+void shift_into(RECT& rect, const RECT& work) {
     if (rect.right > work.right)
         ::OffsetRect(&rect, work.right - rect.right, 0);
     if (rect.left < work.left)
@@ -178,10 +133,20 @@ void set_window_rect(HWND window, RECT rect) {
 }
 
 void fit_rect_to_monitors(RECT& rect, std::uint32_t percent) {
-    std::vector<details::monitor_area> monitors;
-    if (!::EnumDisplayMonitors(nullptr, nullptr, details::add_visible_area, reinterpret_cast<LPARAM>(&monitors)))
+    MONITORINFO info;
+    if (!monitor_info(::MonitorFromPoint(POINT{rect.left, rect.top}, MONITOR_DEFAULTTONEAREST), info))
         return;
-    details::fit_rect_to_monitors(rect, percent, monitors);
+    details::pull_corner_onto(rect, info.rcMonitor);
+
+    details::visible_area visible{rect};
+    if (!::EnumDisplayMonitors(nullptr, &rect, details::add_visible_area, reinterpret_cast<LPARAM>(&visible)))
+        return;
+    if (details::shows_enough(rect, visible.area, percent))
+        return;
+
+    if (!monitor_info(::MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), info))
+        return;
+    details::shift_into(rect, info.rcWork);
 }
 
 } // namespace vd

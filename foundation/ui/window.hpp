@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 
 #include <windows.h>
@@ -28,20 +27,26 @@ RECT window_rect_in_parent(HWND window);
 // asking for no more repainting than the change needs.
 void set_window_rect(HWND window, RECT rect);
 
-// Moves the rectangle so that at least `percent` of it shows on the monitors, keeping it within
-// one monitor's work area when it has to move. The callers pass 50.
+// Moves the rectangle so that at least `percent` of it shows on the monitors: a top-left corner
+// off the screens goes to the nearest monitor's edge, and a rectangle that still shows too little
+// goes into the work area of the monitor the system finds nearest to it. Left as far as it got
+// when the system cannot tell its monitors. The callers pass 50.
 void fit_rect_to_monitors(RECT& rect, std::uint32_t percent);
 
 namespace details {
 
-// One display: its whole rectangle and the part left free of task bars.
-struct monitor_area {
-    RECT monitor;
-    RECT work;
-};
+// The steps of fit_rect_to_monitors once the system has chosen the monitors.
 
-// fit_rect_to_monitors on a given set of displays, the system asked for nothing.
-void fit_rect_to_monitors(RECT& rect, std::uint32_t percent, std::span<const monitor_area> monitors);
+// A top-left corner outside the monitor (right and bottom edges excluded) is moved onto the
+// monitor's nearest edge, the rectangle with it.
+void pull_corner_onto(RECT& rect, const RECT& monitor);
+
+// Whether visible, the area of rect that shows on the monitors, is at least percent of rect's.
+bool shows_enough(const RECT& rect, std::uint32_t visible, std::uint32_t percent);
+
+// Moves rect into the work area: right and bottom first, so that a rectangle larger than the
+// work area ends with its left and top edges (the caption) on it.
+void shift_into(RECT& rect, const RECT& work);
 
 // The flags set_window_rect passes to SetWindowPos to go from `current` to `wanted` (corners in
 // order).
@@ -50,8 +55,15 @@ UINT set_window_rect_flags(const RECT& current, const RECT& wanted);
 // For EnumThreadWindows: stores the first captioned root owner in *(HWND*)data.
 BOOL CALLBACK find_captioned_root(HWND window, LPARAM data);
 
-// For EnumDisplayMonitors: appends the monitor's areas to *(std::vector<monitor_area>*)data.
-BOOL CALLBACK add_visible_area(HMONITOR monitor, HDC dc, RECT* clip, LPARAM data);
+// What add_visible_area adds up: the area of rect on the monitors.
+struct visible_area {
+    RECT rect;
+    std::uint32_t area = 0;
+};
+
+// For EnumDisplayMonitors: adds the part of the monitor that the rectangle covers to
+// *(visible_area*)data.
+BOOL CALLBACK add_visible_area(HMONITOR monitor, HDC dc, RECT* monitor_rect, LPARAM data);
 
 } // namespace details
 

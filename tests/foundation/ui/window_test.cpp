@@ -1,5 +1,6 @@
 #include "foundation/ui/window.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -15,13 +16,7 @@ bool operator==(const RECT& a, const RECT& b) {
 }
 
 std::string text_of(const RECT& r) {
-    return "{" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
-           std::to_string(r.bottom) + "}";
-}
-
-RECT fitted(RECT rect, std::uint32_t percent, const std::vector<vd::details::monitor_area>& monitors) {
-    vd::details::fit_rect_to_monitors(rect, percent, monitors);
-    return rect;
+    return fmt::format("{{{}, {}, {}, {}}}", r.left, r.top, r.right, r.bottom);
 }
 
 #define EXPECT_RECT(actual, ...)                                                                                   \
@@ -31,10 +26,16 @@ RECT fitted(RECT rect, std::uint32_t percent, const std::vector<vd::details::mon
         EXPECT_TRUE(actual_rect == expected_rect) << text_of(actual_rect) << " != " << text_of(expected_rect);     \
     } while (false)
 
-// The primary display with a task bar at the bottom, and a second one to its right.
-const vd::details::monitor_area primary{{0, 0, 1280, 1024}, {0, 0, 1280, 984}};
-const vd::details::monitor_area right_of_primary{{1280, 0, 2560, 1024}, {1280, 0, 2560, 1024}};
-const vd::details::monitor_area left_of_primary{{-1280, 0, 0, 1024}, {-1280, 0, 0, 1024}};
+// A display of 1280 x 1024 with a task bar at the bottom.
+const RECT display{0, 0, 1280, 1024};
+const RECT work_area{0, 0, 1280, 984};
+
+MONITORINFO primary_monitor() {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info);
+    return info;
+}
 
 // Windows of a thread of their own, so that no other test's windows are seen.
 template <class Body>
@@ -50,33 +51,65 @@ HWND make_window(const wchar_t* class_name, DWORD style, HWND owner = nullptr, c
 
 } // namespace
 
-TEST(window, fit_rect_leaves_a_rectangle_that_shows_enough) {
-    EXPECT_RECT(fitted({100, 100, 500, 400}, 50, {primary}), 100, 100, 500, 400);
-    EXPECT_RECT(fitted({-1000, 50, -600, 350}, 50, {primary, left_of_primary}), -1000, 50, -600, 350);
-    // Half on the second display, half off every display: enough shows.
-    EXPECT_RECT(fitted({2200, 100, 2920, 400}, 50, {primary, right_of_primary}), 2200, 100, 2920, 400);
-}
+TEST(window, fit_rect_steps) {
+    struct move_case {
+        RECT rect;
+        RECT expected;
+    };
+    // A corner off the display goes to the display's nearest edge.
+    for (const auto& [rect, expected] : std::vector<move_case>{
+             {{100, 100, 500, 400}, {100, 100, 500, 400}},
+             {{3000, 100, 3400, 400}, {1280, 100, 1680, 400}},
+             {{-500, -400, -100, -100}, {0, 0, 400, 300}},
+             {{100, 1100, 500, 1400}, {100, 1024, 500, 1324}},
+         }) {
+        SCOPED_TRACE(text_of(rect));
+        RECT moved = rect;
+        vd::details::pull_corner_onto(moved, display);
+        EXPECT_RECT(moved, expected.left, expected.top, expected.right, expected.bottom);
+    }
 
-TEST(window, fit_rect_brings_a_lost_rectangle_back) {
-    // Wholly off to the right: the corner goes to the display's right edge, then the whole
-    // rectangle into the work area.
-    EXPECT_RECT(fitted({3000, 100, 3400, 400}, 50, {primary}), 880, 100, 1280, 400);
-    // Below the task bar: pulled up into the work area.
-    EXPECT_RECT(fitted({100, 900, 500, 1200}, 50, {primary}), 100, 684, 500, 984);
-    // Above the second display, which is nearer than the first.
-    EXPECT_RECT(fitted({2000, -600, 2400, -300}, 50, {primary, right_of_primary}), 2000, 0, 2400, 300);
-    // Larger than the work area: its left and top edges end on the work area's.
-    EXPECT_RECT(fitted({-100, -100, 1500, 1200}, 100, {primary}), 0, 0, 1600, 1300);
-    // No display known: nothing to fit to.
-    EXPECT_RECT(fitted({3000, 100, 3400, 400}, 50, {}), 3000, 100, 3400, 400);
+    // Into the work area, right and bottom first: a rectangle larger than the work area keeps
+    // its caption on it.
+    for (const auto& [rect, expected] : std::vector<move_case>{
+             {{1280, 100, 1680, 400}, {880, 100, 1280, 400}},
+             {{100, 900, 500, 1200}, {100, 684, 500, 984}},
+             {{-300, -50, 100, 250}, {0, 0, 400, 300}},
+             {{-100, -100, 1500, 1200}, {0, 0, 1600, 1300}},
+         }) {
+        SCOPED_TRACE(text_of(rect));
+        RECT moved = rect;
+        vd::details::shift_into(moved, work_area);
+        EXPECT_RECT(moved, expected.left, expected.top, expected.right, expected.bottom);
+    }
+
+    const RECT square{0, 0, 100, 100};
+    EXPECT_TRUE(vd::details::shows_enough(square, 5000, 50));
+    EXPECT_FALSE(vd::details::shows_enough(square, 4999, 50));
+    EXPECT_FALSE(vd::details::shows_enough(square, 9999, 100));
 }
 
 TEST(window, fit_rect_on_the_screens_of_this_system) {
-    RECT rect{20000, 20000, 20400, 20300};
-    vd::fit_rect_to_monitors(rect, 50);
-    EXPECT_NE(::MonitorFromRect(&rect, MONITOR_DEFAULTTONULL), nullptr) << text_of(rect);
-    EXPECT_EQ(rect.right - rect.left, 400);
-    EXPECT_EQ(rect.bottom - rect.top, 300);
+    const RECT screen = primary_monitor().rcMonitor;
+    const RECT work = primary_monitor().rcWork;
+    ASSERT_GT(screen.right, 800) << text_of(screen);
+
+    // Half of it off the right edge: enough shows.
+    RECT half{screen.right - 200, 100, screen.right + 200, 400};
+    vd::fit_rect_to_monitors(half, 50);
+    EXPECT_RECT(half, screen.right - 200, 100, screen.right + 200, 400);
+
+    // A quarter shows: into the work area of the monitor.
+    RECT quarter{screen.right - 100, 100, screen.right + 300, 400};
+    vd::fit_rect_to_monitors(quarter, 50);
+    EXPECT_RECT(quarter, work.right - 400, 100, work.right, 400);
+
+    // Wholly off the screens: brought back whole.
+    RECT lost{20000, 20000, 20400, 20300};
+    vd::fit_rect_to_monitors(lost, 50);
+    EXPECT_NE(::MonitorFromRect(&lost, MONITOR_DEFAULTTONULL), nullptr) << text_of(lost);
+    EXPECT_EQ(lost.right - lost.left, 400);
+    EXPECT_EQ(lost.bottom - lost.top, 300);
 }
 
 TEST(window, set_window_rect_asks_for_the_least_repainting) {
