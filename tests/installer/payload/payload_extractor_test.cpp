@@ -2,6 +2,7 @@
 
 #include "installer/payload/compress_error.hpp"
 #include "foundation/streams/memstream.hpp"
+#include "foundation/system/unique_any.hpp"
 #include "support/extraction_recorder.hpp"
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"
@@ -220,11 +221,11 @@ TEST(payload_extractor, checksum_mismatches) {
         extraction_recorder recorder;
         recorder.answer = [&](const extraction_event& e) {
             if (e.kind == progress_event && fs::exists(target) && e.done > 4096 * 2) {
-                HANDLE file = ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr);
+                const vd::unique_file file{::CreateFileW(target.c_str(), GENERIC_WRITE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                         nullptr)};
                 DWORD written = 0;
-                ::WriteFile(file, "X", 1, &written, nullptr);
-                ::CloseHandle(file);
+                ::WriteFile(file.get(), "X", 1, &written, nullptr);
             }
             return result::proceed;
         };
