@@ -35,8 +35,11 @@ public:
         Char* first = const_cast<Char*>(data);
         Char* last = first + size;
         const bool trunc = (mode_ & std::ios_base::trunc) != 0;
+        // ate starts at the end of what is readable: with trunc that is the first byte, and a
+        // get pointer past egptr would make every read copy a negative length.
+        Char* readable_end = trunc ? first : last;
         if (mode_ & std::ios_base::in)
-            this->setg(first, (mode_ & std::ios_base::ate) ? last : first, trunc ? first : last);
+            this->setg(first, (mode_ & std::ios_base::ate) ? readable_end : first, readable_end);
         high_water_ = ((mode_ & (std::ios_base::in | std::ios_base::ate)) && !trunc) ? last : first;
     }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 
 namespace vd {
 
@@ -81,11 +82,31 @@ struct hkey_traits {
     static void close(type value) noexcept { ::RegCloseKey(value); }
 };
 
-// Texts the shell hands out in task memory (SHGetKnownFolderPath and the like).
+// Texts that the shell hands over in COM task memory (SHGetKnownFolderPath).
 struct cotaskmem_string_traits {
-    using type = PWSTR;
+    using type = wchar_t*;
     static type invalid() noexcept { return nullptr; }
     static void close(type value) noexcept { ::CoTaskMemFree(value); }
+};
+
+struct bstr_traits {
+    using type = BSTR;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::SysFreeString(value); }
+};
+
+// An update that is dropped unwritten; writing it is EndUpdateResourceW(release(), FALSE).
+struct resource_update_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::EndUpdateResourceW(value, TRUE); }
+};
+
+// A VirtualAlloc reservation, released whole with whatever was committed in it.
+struct virtual_memory_traits {
+    using type = void*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::VirtualFree(value, 0, MEM_RELEASE); }
 };
 
 } // namespace details
@@ -96,5 +117,8 @@ using unique_module = unique_any<details::module_traits>;
 using unique_local = unique_any<details::local_memory_traits>;
 using unique_hkey = unique_any<details::hkey_traits>;
 using unique_cotaskmem_string = unique_any<details::cotaskmem_string_traits>;
+using unique_bstr = unique_any<details::bstr_traits>;
+using unique_resource_update = unique_any<details::resource_update_traits>;
+using unique_virtual_memory = unique_any<details::virtual_memory_traits>;
 
 } // namespace vd

@@ -85,12 +85,12 @@ protected:
             block.push_back(static_cast<wchar_t>(text.size()));
             block.insert(block.end(), text.begin(), text.end());
         }
-        const HANDLE update = ::BeginUpdateResourceW(copy.c_str(), FALSE);
-        ASSERT_NE(update, nullptr);
-        ASSERT_TRUE(::UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(1121 / 16 + 1),
+        vd::unique_resource_update update{::BeginUpdateResourceW(copy.c_str(), FALSE)};
+        ASSERT_TRUE(update);
+        ASSERT_TRUE(::UpdateResourceW(update.get(), RT_STRING, MAKEINTRESOURCEW(1121 / 16 + 1),
                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), block.data(),
                                       static_cast<DWORD>(block.size() * sizeof(wchar_t))));
-        ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+        ASSERT_TRUE(::EndUpdateResourceW(update.release(), FALSE));
 
         module_.reset(::LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
         ASSERT_TRUE(module_);

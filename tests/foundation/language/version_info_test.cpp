@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/language/language_state.hpp"
+#include "foundation/system/unique_any.hpp"
 
 namespace {
 
@@ -122,7 +123,8 @@ TEST(version_info, blocks_without_unicode_strings_or_fixed_part) {
     // the very end of readable memory: nothing past the bytes given may be read.
     const bytes whole = version_block({});
     const std::size_t kept = 92;  // header, key, fixed part
-    auto* pages = static_cast<std::byte*>(::VirtualAlloc(nullptr, 0x2000, MEM_RESERVE, PAGE_NOACCESS));
+    const vd::unique_virtual_memory reserved{::VirtualAlloc(nullptr, 0x2000, MEM_RESERVE, PAGE_NOACCESS)};
+    auto* pages = static_cast<std::byte*>(reserved.get());
     ASSERT_TRUE(pages && ::VirtualAlloc(pages, 0x1000, MEM_COMMIT, PAGE_READWRITE));
     std::byte* truncated = pages + 0x1000 - kept;
     std::memcpy(truncated, whole.data(), kept);
@@ -131,7 +133,6 @@ TEST(version_info, blocks_without_unicode_strings_or_fixed_part) {
         EXPECT_EQ(info.product_name(), L"");
         EXPECT_TRUE(info.translation_keys().empty());
     }
-    ::VirtualFree(pages, 0, MEM_RELEASE);
 
     // This test program has no version block; a missing file has none either.
     EXPECT_EQ(vd::module_version_info().file_version(), 0u);

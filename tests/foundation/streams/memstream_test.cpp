@@ -97,6 +97,13 @@ TEST(memstream, view_modes) {
     EXPECT_EQ(truncated.sgetc(), std::char_traits<char>::eof());
     EXPECT_EQ(truncated.view().second, 0u);
 
+    // At the end of nothing: reads find the end at once instead of running off the bytes.
+    vd::imemstream truncated_at_end(bytes, 10, std::ios_base::ate | std::ios_base::trunc);
+    char read[4] = {};
+    EXPECT_EQ(truncated_at_end.read(read, sizeof read).gcount(), 0);
+    EXPECT_TRUE(truncated_at_end.eof());
+    EXPECT_EQ(truncated_at_end.rdbuf()->pubseekoff(0, std::ios_base::cur, in), 0);
+
     vd::imemstream empty;
     char c;
     EXPECT_FALSE(empty.get(c));

@@ -33,9 +33,8 @@ std::wstring text_of(PSID sid) {
     wchar_t* text = nullptr;
     if (!::ConvertSidToStringSidW(sid, &text))
         return L"?";
-    std::wstring result = text;
-    ::LocalFree(text);
-    return result;
+    const vd::unique_local text_holder{text};
+    return text;
 }
 
 // Read with the imported functions, so that a fault of the unit under test cannot hide itself.
@@ -60,8 +59,13 @@ constexpr wchar_t everyone[] = L"S-1-1-0";
 constexpr wchar_t local_system[] = L"S-1-5-18";
 
 struct sid_from_text {
-    explicit sid_from_text(const wchar_t* text) { ::ConvertStringSidToSidW(text, &sid); }
-    ~sid_from_text() { ::LocalFree(sid); }
+    explicit sid_from_text(const wchar_t* text) {
+        PSID converted = nullptr;
+        ::ConvertStringSidToSidW(text, &converted);
+        holder.reset(converted);
+        sid = converted;
+    }
+    vd::unique_local holder;
     PSID sid = nullptr;
 };
 
@@ -213,11 +217,9 @@ TEST_F(security_binding, admin_test_without_check_token_membership_uses_access_c
     EXPECT_EQ(times_asked_for("RevertToSelf"), 1);
     EXPECT_TRUE(admin);
     // The impersonation ended with the test.
-    HANDLE token = nullptr;
-    EXPECT_FALSE(::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+    vd::unique_handle token;
+    EXPECT_FALSE(::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NO_TOKEN));
-    if (token)
-        ::CloseHandle(token);
 }
 
 TEST_F(security_binding, users_entry_without_add_access_allowed_ace_ex_has_no_inheritance) {
@@ -234,14 +236,14 @@ std::optional<DWORD> privilege_attributes(const wchar_t* name) {
     LUID luid{};
     if (!::LookupPrivilegeValueW(nullptr, name, &luid))
         return std::nullopt;
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    vd::unique_handle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return std::nullopt;
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    ::GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
     std::vector<BYTE> buffer(size);
     std::optional<DWORD> found;
-    if (::GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
+    if (::GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) {
         const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
         for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
             const auto& item = privileges->Privileges[i];
@@ -249,7 +251,6 @@ std::optional<DWORD> privilege_attributes(const wchar_t* name) {
                 found = item.Attributes;
         }
     }
-    ::CloseHandle(token);
     return found;
 }
 

@@ -1,5 +1,6 @@
 #include "installer/payload/file_check.hpp"
 
+#include "foundation/system/unique_any.hpp"
 #include "support/test_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -74,8 +75,8 @@ TEST(file_check, sharing_violation_is_retried_until_the_file_is_free) {
     test_folder folder;
     const auto file = folder / "locked.bin";
     write_file(file, "abc");
-    HANDLE lock = ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    vd::unique_file lock{::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_TRUE(lock);
 
     try {
         read_file_crc(file);
@@ -84,9 +85,9 @@ TEST(file_check, sharing_violation_is_retried_until_the_file_is_free) {
         EXPECT_EQ(e.code(), std::error_code(ERROR_SHARING_VIOLATION, std::system_category()));
     }
 
-    std::thread release([lock] {
+    std::thread release([lock = std::move(lock)]() mutable {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        ::CloseHandle(lock);
+        lock.reset();
     });
     EXPECT_EQ(crc_of_file(file), 0x352441C2u);
     release.join();

@@ -4,6 +4,7 @@
 #include "installer/payload/payload_extractor.hpp"
 #include "foundation/streams/memstream.hpp"
 #include "foundation/system/path.hpp"
+#include "foundation/system/unique_any.hpp"
 #include "support/extraction_recorder.hpp"
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"
@@ -20,12 +21,10 @@ namespace {
 
 // The expectation comes from the known-folder API, not from the CSIDL call under test.
 fs::path known_folder(REFKNOWNFOLDERID id) {
-    PWSTR path = nullptr;
-    if (FAILED(::SHGetKnownFolderPath(id, 0, nullptr, &path)))
+    vd::unique_cotaskmem_string path;
+    if (FAILED(::SHGetKnownFolderPath(id, 0, nullptr, path.put())))
         return {};
-    fs::path result = path;
-    ::CoTaskMemFree(path);
-    return result;
+    return path.get();
 }
 
 void expect_unexpected_error(payload_extractor& extractor, const std::wstring& folder_template) {

@@ -2,6 +2,7 @@
 
 #include "installer/payload/compress_error.hpp"
 #include "foundation/streams/memstream.hpp"
+#include "foundation/system/unique_any.hpp"
 #include "support/extraction_recorder.hpp"
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"

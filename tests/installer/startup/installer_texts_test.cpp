@@ -8,6 +8,7 @@
 
 #include "foundation/language/language_state.hpp"
 #include "foundation/language/version_info.hpp"
+#include "foundation/system/unique_any.hpp"
 #include "installer/startup/installer_settings.hpp"
 #include "support/ui_language_scope.hpp"
 
@@ -93,14 +94,13 @@ TEST(installer_texts, title_and_product_name) {
 }
 
 TEST(installer_texts, the_installer_speaks_its_eleven_languages) {
-    const auto tables = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path()
-                            .parent_path() / "resources" / "strings";
-    if (!std::filesystem::exists(tables))
-        GTEST_SKIP() << "the installer's string tables (resources/strings) are not written yet";
+    const std::filesystem::path tables = STELVANE_STRING_TABLES;
+    ASSERT_TRUE(std::filesystem::is_directory(tables)) << "the installer's string tables are missing: " << tables;
 
-    HMODULE setup = ::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(setup, nullptr) << "error " << ::GetLastError();
+    const vd::unique_module setup_module{::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
+                                                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
+    ASSERT_TRUE(setup_module) << "error " << ::GetLastError();
+    const HMODULE setup = setup_module.get();
     for (int language = 0; language < static_cast<int>(vd::ui_language_count); ++language) {
         if (!has_translation(language))
             continue;
@@ -112,7 +112,6 @@ TEST(installer_texts, the_installer_speaks_its_eleven_languages) {
             << "language " << language;
         EXPECT_NE(text, L"#") << "language " << language;
     }
-    ::FreeLibrary(setup);
 }
 
 TEST(installer_texts, the_version_block_names_the_same_product) {
@@ -126,14 +125,14 @@ TEST(installer_texts, the_version_block_names_the_same_product) {
     EXPECT_EQ(block.version_text(), product_name(false)) << "a release build has no marks";
 
     // The program reads its own block in place, as resource 1.
-    HMODULE setup = ::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(setup, nullptr) << "error " << ::GetLastError();
+    const vd::unique_module setup_module{::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
+                                                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
+    ASSERT_TRUE(setup_module) << "error " << ::GetLastError();
+    const HMODULE setup = setup_module.get();
     const HRSRC found = ::FindResourceW(setup, MAKEINTRESOURCEW(1), RT_VERSION);
     ASSERT_NE(found, nullptr);
     const vd::version_info in_place({}, ::LockResource(::LoadResource(setup, found)),
                                     ::SizeofResource(setup, found));
     EXPECT_EQ(in_place.file_version(), installer_version);
     EXPECT_EQ(in_place.version_text(), product_name(false));
-    ::FreeLibrary(setup);
 }
