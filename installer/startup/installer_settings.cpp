@@ -14,7 +14,9 @@ constexpr int english = static_cast<int>(vd::ui_language_english);
 
 } // namespace
 
-installer_settings::installer_settings() {
+// The mutex first, so that the product code, set last, is what marks a finished object.
+installer_settings::installer_settings()
+    : mutex(vd::instance_mutex_name(vd::application_id()).c_str(), false, true) {
     vd::product_code = stelvane_product_code;
 }
 

@@ -1,20 +1,50 @@
-// The installer's one settings object: the folders and options the wizard shows and changes,
-// what start-up learnt about a previous installation, and the journal of this installation.
-// The wizard's texts are members too, so that every page reaches them the same way.
+// The installer's one settings object: the installer mutex, the folders and options the wizard
+// shows and changes, what start-up learnt about a previous installation, and the journal of
+// this installation. The wizard's texts are members too, so that every page reaches them the
+// same way. Its start-up checks live in startup_checks.cpp.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include <windows.h>
+#include <shtypes.h>
+
+#include "foundation/app/named_objects.hpp"
 #include "installer/journal/uninstall_log.hpp"
+
+// What start-up asks the system about the user and the running programs. The installer always
+// asks the system; tests put in answers of their own (Wine's user is always an administrator).
+struct startup_probes {
+    std::function<bool()> user_is_admin;
+    std::function<LONG()> running_instance_count;
+
+    static startup_probes system();
+};
 
 class installer_settings {
 public:
+    // This program's version, 8.1.0.1, as file versions are compared.
+    static constexpr std::uint64_t own_version = 0x0008000100000001;
+
     // Built on first use, which also fixes the process-wide product code; destroyed at exit.
     static installer_settings& instance();
 
     installer_settings(const installer_settings&) = delete;
     installer_settings& operator=(const installer_settings&) = delete;
+
+    // The start-up checks, in order: the installer mutex, the UI language, administrator
+    // rights, running copies of the product, the previous installation and its journal, the
+    // default folders. False ends the program; the user has been told why, where there is
+    // something to tell.
+    bool initialize(const startup_probes& probes = startup_probes::system());
+
+    // The steps of initialize that tests take one by one.
+    void choose_ui_language();
+    void read_installed_version(const std::wstring& program_path);
+    void read_previous_journal(const std::wstring& journal_path);
+    bool fill_default_folders();
 
     // The text of a string id in the current UI language; English, then French, stand in for
     // an entry that is missing, empty or "#". Empty when no language has it.
@@ -22,6 +52,9 @@ public:
 
     // String 1000 ("Installer"), with " – " and the product name and version when with_product.
     std::wstring title(bool with_product) const;
+
+    // "Global\" + application id + ".{5ead623c-...}": keeps a second installer out.
+    vd::named_mutex mutex;
 
     std::wstring install_folder;   // installation folder
     std::wstring shortcut_folder;  // Start-menu folder that receives the program's link
@@ -43,4 +76,25 @@ public:
 
 private:
     installer_settings();
+
+    bool wait_for_running_copies(const startup_probes& probes) const;
 };
+
+// A known folder's path (not checked for existence); empty on failure, after a warning box
+// with the system's text when show_error.
+std::wstring get_known_folder(const KNOWNFOLDERID& id, bool show_error);
+
+// The default folder of a kind: 0 program files, 1 the Start menu's programs, 2 the desktop
+// (all users' first, the user's own when that fails).
+std::wstring default_folder(int kind);
+
+// The installed program recorded under "Software\Vandrel", when it exists; computed on the
+// first call and the same for the whole run.
+std::wstring installed_program_path();
+
+// The previous installation's "Uninstall.ulog": beside the registered uninstaller, beside this
+// program, or beside the installed program, the first that exists; empty when none does.
+std::wstring old_journal_path();
+
+// old_journal_path's search, given the installed program.
+std::wstring find_old_journal(const std::wstring& installed_program);

@@ -34,7 +34,8 @@ run_result run_payload_check(const fs::path& payload, const fs::path& install_fo
         ADD_FAILURE() << "cannot create " << output << ": " << ::GetLastError();
         return {};
     }
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out.get();
     startup.hStdError = out.get();

@@ -13,20 +13,12 @@
 #include "foundation/system/unique_any.hpp"
 #include "foundation/ui/app_context.hpp"
 #include "foundation/ui/window.hpp"
+#include "support/box_answerer.hpp"
 
 namespace {
 
-struct thread_timer_traits {
-    using type = UINT_PTR;
-    static type invalid() noexcept { return 0; }
-    static void close(type id) noexcept { ::KillTimer(nullptr, id); }
-};
-struct window_traits {
-    using type = HWND;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type window) noexcept { ::DestroyWindow(window); }
-};
-using unique_window = vd::unique_any<window_traits>;
+using testing_support::box_answerer;
+using testing_support::unique_window;
 
 unique_window make_window(DWORD ex_style = 0) {
     return unique_window{::CreateWindowExW(ex_style, L"STATIC", L"main", WS_OVERLAPPEDWINDOW, 10, 10, 300, 200,
@@ -37,45 +29,6 @@ unique_window make_window(DWORD ex_style = 0) {
 void on_fresh_thread(const std::function<void()>& body) {
     std::thread(body).join();
 }
-
-struct shown_box {
-    std::wstring caption;
-    std::wstring text;
-    HWND owner = nullptr;
-};
-
-// Answers the next message box of this thread with a button, from a timer that the box's own
-// message loop runs, and keeps what the box showed.
-class box_answerer {
-public:
-    explicit box_answerer(int answer) : answer_(answer), timer_(::SetTimer(nullptr, 0, 20, on_timer)) { active_ = this; }
-    ~box_answerer() { active_ = nullptr; }
-
-    std::optional<shown_box> box;
-
-private:
-    static BOOL CALLBACK find_box(HWND window, LPARAM data) {
-        wchar_t class_name[8] = {};
-        ::GetClassNameW(window, class_name, 8);
-        if (std::wstring_view(class_name) != L"#32770" || !::IsWindowVisible(window))
-            return TRUE;
-        *reinterpret_cast<HWND*>(data) = window;
-        return FALSE;
-    }
-
-    static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
-        HWND box = nullptr;
-        if (!active_ || active_->box || (::EnumThreadWindows(::GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box)), !box))
-            return;
-        // The message text is the static control 0xFFFF, on Windows as on Wine.
-        active_->box = shown_box{vd::window_text(box), vd::window_text(::GetDlgItem(box, 0xFFFF)), ::GetWindow(box, GW_OWNER)};
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(active_->answer_, BN_CLICKED), 0);
-    }
-
-    static inline thread_local box_answerer* active_ = nullptr;
-    int answer_;
-    vd::unique_any<thread_timer_traits> timer_;
-};
 
 // Every hook and the UI language are put back as they were.
 class message_display : public testing::Test {
