@@ -1,0 +1,35 @@
+#include "installer/wizard/message_pump.hpp"
+
+namespace {
+
+HWND& main_dialog_slot() noexcept {
+    static HWND window = nullptr;
+    return window;
+}
+
+} // namespace
+
+HWND main_dialog_window() noexcept {
+    return main_dialog_slot();
+}
+
+void set_main_dialog_window(HWND window) noexcept {
+    main_dialog_slot() = window;
+}
+
+void pump_messages() {
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Taking WM_QUIT out of the queue would swallow the request; the modal loop that
+            // runs the wizard has to see it.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        const HWND main = main_dialog_window();
+        if (main && ::IsDialogMessageW(main, &message))
+            continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
