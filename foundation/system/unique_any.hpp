@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 namespace vd {
@@ -88,6 +89,36 @@ struct cotaskmem_string_traits {
     static void close(type value) noexcept { ::CoTaskMemFree(value); }
 };
 
+// Icons this process made its own (LoadImageW without LR_SHARED, CreateIconIndirect): a shared
+// icon belongs to the system and is never destroyed.
+struct icon_traits {
+    using type = HICON;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DestroyIcon(value); }
+};
+
+// A control given an image list (CBEM_SETIMAGELIST and the like) only borrows it: the list must
+// outlive the control.
+struct image_list_traits {
+    using type = HIMAGELIST;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::ImageList_Destroy(value); }
+};
+
+// Memory device contexts (CreateCompatibleDC); a window's DC is released, not deleted.
+struct memory_dc_traits {
+    using type = HDC;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DeleteDC(value); }
+};
+
+// Bitmaps, pens, brushes, fonts and regions; one must not be selected into a DC when released.
+struct gdi_object_traits {
+    using type = HGDIOBJ;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DeleteObject(value); }
+};
+
 } // namespace details
 
 using unique_handle = unique_any<details::handle_traits>;
@@ -96,5 +127,9 @@ using unique_module = unique_any<details::module_traits>;
 using unique_local = unique_any<details::local_memory_traits>;
 using unique_hkey = unique_any<details::hkey_traits>;
 using unique_cotaskmem_string = unique_any<details::cotaskmem_string_traits>;
+using unique_hicon = unique_any<details::icon_traits>;
+using unique_image_list = unique_any<details::image_list_traits>;
+using unique_memory_dc = unique_any<details::memory_dc_traits>;
+using unique_gdi_object = unique_any<details::gdi_object_traits>;
 
 } // namespace vd
