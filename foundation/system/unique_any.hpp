@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -109,6 +110,36 @@ struct virtual_memory_traits {
     static void close(type value) noexcept { ::VirtualFree(value, 0, MEM_RELEASE); }
 };
 
+// Icons this process made its own (LoadImageW without LR_SHARED, CreateIconIndirect): a shared
+// icon belongs to the system and is never destroyed.
+struct icon_traits {
+    using type = HICON;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DestroyIcon(value); }
+};
+
+// A control given an image list (CBEM_SETIMAGELIST and the like) only borrows it: the list must
+// outlive the control.
+struct image_list_traits {
+    using type = HIMAGELIST;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::ImageList_Destroy(value); }
+};
+
+// Memory device contexts (CreateCompatibleDC); a window's DC is released, not deleted.
+struct memory_dc_traits {
+    using type = HDC;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DeleteDC(value); }
+};
+
+// Bitmaps, pens, brushes, fonts and regions; one must not be selected into a DC when released.
+struct gdi_object_traits {
+    using type = HGDIOBJ;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DeleteObject(value); }
+};
+
 } // namespace details
 
 using unique_handle = unique_any<details::handle_traits>;
@@ -120,5 +151,9 @@ using unique_cotaskmem_string = unique_any<details::cotaskmem_string_traits>;
 using unique_bstr = unique_any<details::bstr_traits>;
 using unique_resource_update = unique_any<details::resource_update_traits>;
 using unique_virtual_memory = unique_any<details::virtual_memory_traits>;
+using unique_hicon = unique_any<details::icon_traits>;
+using unique_image_list = unique_any<details::image_list_traits>;
+using unique_memory_dc = unique_any<details::memory_dc_traits>;
+using unique_gdi_object = unique_any<details::gdi_object_traits>;
 
 } // namespace vd
