@@ -4,6 +4,14 @@
 #include "foundation/language/language_state.hpp"
 #include "installer/startup/installer_texts.hpp"
 
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+#include <fmt/xchar.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
 namespace {
 
 // Stelvane, major version 8: every product name, key and value name is formed from it.
@@ -48,4 +56,16 @@ std::wstring installer_settings::title(bool with_product) const {
         text += product_name(false);
     }
     return text;
+}
+
+bool installer_settings::make_work_folder(std::wstring& error_text) {
+    std::error_code ec;
+    const auto temporary = fs::temp_directory_path(ec);
+    if (ec) {
+        error_text = fmt::format(L"{:08x} ({})", static_cast<unsigned>(ec.value()), L"temp_directory_path");
+        return false;
+    }
+    const auto id = boost::uuids::to_wstring(boost::uuids::random_generator()());
+    work_folder = (temporary / (L"vandrel_{" + id + L"}")).wstring();
+    return true;
 }

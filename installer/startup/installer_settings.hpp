@@ -46,6 +46,11 @@ public:
     void read_previous_journal(const std::wstring& journal_path);
     bool fill_default_folders();
 
+    // Names the temporary work folder of an installation, "vandrel_{" + a random UUID + "}" in
+    // the system temporary folder, without creating it. False, with the failure's text, when
+    // there is no temporary folder.
+    bool make_work_folder(std::wstring& error_text);
+
     // The text of a string id in the current UI language; English, then French, stand in for
     // an entry that is missing, empty or "#". Empty when no language has it.
     std::wstring load_string(unsigned id) const;

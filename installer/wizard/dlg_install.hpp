@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include <windows.h>
 
+#include "installer/payload/notification.hpp"
+#include "installer/payload/payload_file.hpp"
 #include "installer/wizard/basic_dialog.hpp"
 
 class dlg_install final : public basic_dialog {
@@ -31,10 +36,57 @@ public:
     HWND hint() const noexcept { return ::GetDlgItem(hwnd(), hint_id); }
     HWND progress_bar() const noexcept { return ::GetDlgItem(hwnd(), progress_bar_id); }
 
+    // The installation itself, from the Install button: extraction, read-only programs,
+    // shortcuts, DirectX, uninstall entry, registration run and journal. True when the product
+    // is installed; false after a failure that was rolled back (or left nothing to undo).
+    bool do_installation();
+
+    // The extraction's callback: one handler for each notification, then the wizard's pending
+    // messages and the wait cursor. A handler's exception reaches the extraction, which
+    // reports it as an error.
+    notification::result on_notification(notification message);
+    notification::result on_start();
+    notification::result on_file_begins(const payload_file& record);
+    notification::result on_file_done(const payload_file& record);
+    notification::result on_progress(std::uint64_t done, std::uint64_t total);
+    notification::result on_error(const std::error_code& code, const std::wstring& text);
+
+    // What the handlers share with the installation that runs them.
+    struct handler_context {
+        std::istream& payload;
+        std::wstring& program_path;
+        std::wstring& uninstaller_path;
+        std::vector<std::wstring>& removal_list;
+        HCURSOR& wait_cursor;
+    };
+
+    // Lets the handlers reach the installation's state for as long as it runs (tests run the
+    // handlers on states of their own).
+    class context_scope {
+    public:
+        context_scope(dlg_install& page, handler_context& context) : page_(page) { page_.context_ = &context; }
+        ~context_scope() { page_.context_ = nullptr; }
+        context_scope(const context_scope&) = delete;
+        context_scope& operator=(const context_scope&) = delete;
+
+    private:
+        dlg_install& page_;
+    };
+
 protected:
     void on_init() override;
     void on_size(std::uint32_t width, std::uint32_t height) override;
 
 private:
     dlg_install() = default;
+
+    void append_status_word(bool ok);
+    void create_shortcuts(const std::wstring& program_path);
+    void run_directx_setup();
+    bool write_uninstall_entry(const std::wstring& program_path, const std::wstring& uninstaller_path);
+    bool write_program_path_value(const std::wstring& program_path);
+    bool run_registration(const std::wstring& program_path);
+    handler_context& context() const;
+
+    handler_context* context_ = nullptr;
 };
