@@ -10,8 +10,7 @@
 #include "installer/startup/installer_settings.hpp"
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"
-#include "support/test_windows.hpp"
-#include "support/ui_language_scope.hpp"
+#include "support/install_page.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,18 +22,14 @@
 namespace fs = std::filesystem;
 using testing_support::read_file;
 using testing_support::test_folder;
-using testing_support::unique_window;
 using testing_support::write_file;
 
 namespace {
 
-class progress_handlers : public testing::Test {
+class progress_handlers : public testing_support::install_page_test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(setup_ && parent_) << "error " << ::GetLastError();
-        page_ = unique_window{::CreateDialogParamW(setup_.get(), MAKEINTRESOURCEW(135), parent_.get(),
-                                                   basic_dialog::dialog_proc, reinterpret_cast<LPARAM>(&page))};
-        ASSERT_TRUE(page_) << "error " << ::GetLastError();
+        install_page_test::SetUp();
         settings.journal = uninstall_log();
     }
     void TearDown() override {
@@ -51,7 +46,6 @@ protected:
                                (folder / "work").wstring(), [this](notification n) { return page.on_notification(n); });
     }
 
-    std::wstring log() const { return vd::window_text(::GetDlgItem(page_.get(), dlg_install::status_log_id)); }
     std::wstring hint() const { return vd::window_text(page.hint()); }
     int bar() const { return static_cast<int>(::SendMessageW(page.progress_bar(), PBM_GETPOS, 0, 0)); }
     const uninstall_log::entry* journalled(const fs::path& path) const {
@@ -60,18 +54,10 @@ protected:
     }
 
     using handler_context = dlg_install::handler_context;
-    dlg_install& page = dlg_install::instance();
-    installer_settings& settings = installer_settings::instance();
     test_folder folder;
     std::wstring program, uninstaller;
     std::vector<std::wstring> removal_list;
     HCURSOR cursor = ::LoadCursorW(nullptr, IDC_WAIT);
-    vd::unique_module setup_{::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
-                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
-    testing_support::ui_language_scope language_{1, setup_.get()};
-    unique_window parent_{::CreateWindowExW(0, WC_DIALOG, L"", WS_POPUP | WS_CAPTION, 100, 100, 640, 480, nullptr,
-                                            nullptr, nullptr, nullptr)};
-    unique_window page_;
 };
 
 std::vector<payload_item> every_kind() {
@@ -117,7 +103,7 @@ TEST_F(progress_handlers, a_first_installation_and_an_update) {
     settings.journal.entries.clear();
     fs::remove(folder / "samples" / "Example.txt");
     write_file(install / "Shared" / "Materials.dat", "changed by the user");
-    ::SetWindowTextW(::GetDlgItem(page_.get(), dlg_install::status_log_id), L"");
+    ::SetWindowTextW(log_window(), L"");
     ASSERT_TRUE(extract(every_kind())) << log();
     EXPECT_FALSE(fs::exists(folder / "samples" / "Example.txt"));
     EXPECT_FALSE(journalled(folder / "samples" / "Example.txt"));
@@ -146,7 +132,7 @@ TEST_F(progress_handlers, failures_close_the_line_and_show_the_code) {
     EXPECT_FALSE(fs::exists(install));
 
     // A file that cannot be put aside keeps its line, closed with "Failed" and the system's code.
-    ::SetWindowTextW(::GetDlgItem(page_.get(), dlg_install::status_log_id), L"");
+    ::SetWindowTextW(log_window(), L"");
     write_file(install / "Languages" / "fr.dll", "in use");
     vd::unique_file locked{::CreateFileW((install / "Languages" / "fr.dll").c_str(), GENERIC_READ, 0, nullptr,
                                          OPEN_EXISTING, 0, nullptr)};

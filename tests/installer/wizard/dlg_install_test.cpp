@@ -10,39 +10,19 @@
 #include "foundation/system/unique_any.hpp"
 #include "foundation/ui/window.hpp"
 #include "installer/startup/installer_settings.hpp"
-#include "support/test_windows.hpp"
-#include "support/ui_language_scope.hpp"
+#include "support/install_page.hpp"
 
 namespace {
 
-using testing_support::unique_window;
 
-// The page as the main window holds it, a child of a top-level window, over options of its own.
-class install_page : public testing::Test {
+// Over options of its own, put back afterwards.
+class install_page : public testing_support::install_page_test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(setup_ && parent_) << "error " << ::GetLastError();
-        page_ = unique_window{::CreateDialogParamW(setup_.get(), MAKEINTRESOURCEW(135), parent_.get(),
-                                                   basic_dialog::dialog_proc, reinterpret_cast<LPARAM>(&page))};
-        ASSERT_TRUE(page_) << "error " << ::GetLastError();
-        page.set_texts();
-    }
     void TearDown() override {
         settings.install_folder = saved_folder_;
         settings.start_menu_shortcut = saved_start_menu_;
         settings.desktop_shortcut = saved_desktop_;
     }
-
-    std::wstring log() const { return vd::window_text(::GetDlgItem(page_.get(), dlg_install::status_log_id)); }
-
-    dlg_install& page = dlg_install::instance();
-    installer_settings& settings = installer_settings::instance();
-    vd::unique_module setup_{::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
-                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
-    testing_support::ui_language_scope language_{1, setup_.get()};
-    unique_window parent_{::CreateWindowExW(0, WC_DIALOG, L"", WS_POPUP | WS_CAPTION, 100, 100, 640, 480, nullptr,
-                                            nullptr, nullptr, nullptr)};
-    unique_window page_;
 
 private:
     std::wstring saved_folder_ = settings.install_folder;
