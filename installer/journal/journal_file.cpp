@@ -18,8 +18,10 @@ namespace {
 
 constexpr std::wstring_view version_marker = L"Uninstall Log File v";
 constexpr std::wstring_view install_marker = L"Install";
-constexpr std::wstring_view install_path_marker = L"Install Path : ";
-constexpr std::wstring_view shortcut_path_marker = L"Shortcut Path : ";
+// Without their trailing blank: a line whose folder is empty loses it to the trim, and must
+// still be found.
+constexpr std::wstring_view install_path_marker = L"Install Path :";
+constexpr std::wstring_view shortcut_path_marker = L"Shortcut Path :";
 
 // White space as the user's locale sees it, as for every other text the installer reads.
 bool is_space(wchar_t c) {
@@ -123,6 +125,21 @@ void read_journal(uninstall_log& log, const std::wstring& path) {
     });
 }
 
+// Moves the new journal over the old one, which was left read-only; the old one keeps its
+// attributes when the move fails.
+bool replace_journal(const std::wstring& fresh, const std::wstring& journal) {
+    const DWORD old_attributes = ::GetFileAttributesW(journal.c_str());
+    if (old_attributes != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesW(journal.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!::MoveFileExW(fresh.c_str(), journal.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (old_attributes != INVALID_FILE_ATTRIBUTES)
+            ::SetFileAttributesW(journal.c_str(), old_attributes);
+        return false;
+    }
+    ::SetFileAttributesW(journal.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    return true;
+}
+
 bool compared_by_path(entry_kind kind) {
     return kind == entry_kind::folder || kind == entry_kind::file;
 }
@@ -141,29 +158,34 @@ bool uninstall_log::write(const std::wstring& journal, const std::wstring& insta
     }
     previous_entries.clear();
 
-    // The previous journal was left read-only.
-    ::SetFileAttributesW(journal.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // The new journal is written beside the old one and then takes its place, so that a
+    // journal that cannot be written whole leaves the previous one as it was.
+    const std::wstring fresh = journal + L".new";
+    ::SetFileAttributesW(fresh.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(fresh.c_str());
     bool written = false;
     try {
-        vd::txtf::wofstream out(journal);
-        out.exceptions(std::ios_base::failbit | std::ios_base::badbit);
-        out << L"// Uninstall Log File v1\n"
-            << L"// ############ WARNING: Do not delete or modify this file. ############\n"
-            << L"// Install " << product_name(false);
-        if (!previous_install.empty())
-            out << L" -- Update (" << previous_install << L")";
-        out << L"\n// Install Path : " << install << L"\n// Shortcut Path : " << shortcuts << L"\n// "
-            << std::wstring(100, L'-') << L"\n";
-        std::size_t index = 0;
-        for (const auto& item : entries)
-            out << journal_details::entry_line(index++, item) << L"\n";
-        out.close();
-        ::SetFileAttributesW(journal.c_str(),
-                             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        written = true;
+        {
+            vd::txtf::wofstream out(fresh);
+            out.exceptions(std::ios_base::failbit | std::ios_base::badbit);
+            out << L"// Uninstall Log File v1\n"
+                << L"// ############ WARNING: Do not delete or modify this file. ############\n"
+                << L"// Install " << product_name(false);
+            if (!previous_install.empty())
+                out << L" -- Update (" << previous_install << L")";
+            out << L"\n// Install Path : " << install << L"\n// Shortcut Path : " << shortcuts << L"\n// "
+                << std::wstring(100, L'-') << L"\n";
+            std::size_t index = 0;
+            for (const auto& item : entries)
+                out << journal_details::entry_line(index++, item) << L"\n";
+            out.close();
+        }
+        written = replace_journal(fresh, journal);
     } catch (const std::exception&) {
         written = false;
     }
+    if (!written)
+        ::DeleteFileW(fresh.c_str());
 
     delete_backups();
     return written;

@@ -170,10 +170,14 @@ void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     const auto previous = std::ranges::find(previous_entries, kind, &entry::kind);
     if (previous == previous_entries.end() || !exists_now(previous->path))
         return;
+    // A previous link that cannot be put aside is not overwritten: this link fails instead,
+    // and its entry waits for that result.
     auto& added = entries.back();
-    added.backup = backup_file(previous->path, false);
-    if (!added.backup.empty())
-        added.backup_of = previous->path;
+    const auto backup = vd::unique_temp_path(backup_pattern).wstring();
+    if (const DWORD error = make_backup(previous->path, backup, false); error != ERROR_SUCCESS)
+        vd::throw_system_error(error);
+    added.backup = backup;
+    added.backup_of = previous->path;
 }
 
 void uninstall_log::add_registry_key(HKEY existing) {

@@ -118,6 +118,31 @@ TEST_F(journal_file, what_is_written_reads_back_the_same) {
     EXPECT_NE(read_file(file_).find(utf16(L"// Install Stelvane 8.01 -- Update (Stelvane 8.01)\r\n")), std::string::npos);
 }
 
+// A journal is replaced only by a whole new one; a header with an empty folder reads back
+// with every entry after it.
+TEST_F(journal_file, a_journal_is_replaced_whole_or_not_at_all) {
+    uninstall_log log;
+    log.entries = {{entry_kind::file, (root_ / L"a.dll").wstring(), L"", true, 0}};
+    ASSERT_TRUE(log.write(file_.wstring(), root_.wstring(), L""));
+    const auto first = read_file(file_);
+    uninstall_log back;
+    back.read(file_.wstring());
+    EXPECT_EQ(back.shortcut_path, L"");
+    EXPECT_EQ(back.previous_entries.size(), 1u) << "the entries after an empty folder are read";
+
+    // The new journal cannot be made (a folder stands where it is written first): the old one
+    // stays as it was, read-only.
+    fs::create_directories(file_.wstring() + L".new");
+    uninstall_log next;
+    next.entries = {{entry_kind::file, (root_ / L"b.dll").wstring(), L"", true, 0}};
+    EXPECT_FALSE(next.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    EXPECT_EQ(read_file(file_), first);
+    EXPECT_TRUE(::GetFileAttributesW(file_.c_str()) & FILE_ATTRIBUTE_READONLY);
+    fs::remove(file_.wstring() + L".new");
+    EXPECT_TRUE(next.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    EXPECT_FALSE(fs::exists(file_.wstring() + L".new"));
+}
+
 TEST_F(journal_file, an_empty_journal_is_its_six_header_lines) {
     uninstall_log log;
     ASSERT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));

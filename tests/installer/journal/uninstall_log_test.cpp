@@ -128,6 +128,20 @@ TEST_F(journal, a_file_that_cannot_be_put_aside_is_not_overwritten) {
     EXPECT_EQ(read_file(root_ / L"locked.dll"), "in use");
     EXPECT_EQ(read_file(root_ / L"shared.dat"), "in use too");
     EXPECT_TRUE(backups().empty());
+
+    // Nor is a previous installation's link: the new link's entry waits to be marked failed.
+    write_file(root_ / L"menu" / L"Stelvane 8.01.lnk", "old link");
+    log.previous_entries = {{entry_kind::start_menu_link, (root_ / L"menu" / L"Stelvane 8.01.lnk").wstring(), L"", true}};
+    {
+        const auto held = lock(root_ / L"menu" / L"Stelvane 8.01.lnk");
+        EXPECT_THROW(log.add_shortcut(false, (root_ / L"menu").wstring()), std::system_error);
+    }
+    ASSERT_TRUE(log.pending);
+    log.set_result(false, L"");
+    EXPECT_FALSE(log.entries.back().done);
+    EXPECT_TRUE(log.entries.back().backup.empty());
+    log.rollback();
+    EXPECT_EQ(read_file(root_ / L"menu" / L"Stelvane 8.01.lnk"), "old link");
 }
 
 TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
