@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shtypes.h>
 
 namespace vd {
 
@@ -88,6 +89,13 @@ struct cotaskmem_string_traits {
     static void close(type value) noexcept { ::CoTaskMemFree(value); }
 };
 
+// Item id lists the shell hands out in task memory (SHBrowseForFolderW, SHParseDisplayName).
+struct cotaskmem_idlist_traits {
+    using type = PIDLIST_ABSOLUTE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::CoTaskMemFree(value); }
+};
+
 } // namespace details
 
 using unique_handle = unique_any<details::handle_traits>;
@@ -96,5 +104,6 @@ using unique_module = unique_any<details::module_traits>;
 using unique_local = unique_any<details::local_memory_traits>;
 using unique_hkey = unique_any<details::hkey_traits>;
 using unique_cotaskmem_string = unique_any<details::cotaskmem_string_traits>;
+using unique_idlist = unique_any<details::cotaskmem_idlist_traits>;
 
 } // namespace vd
