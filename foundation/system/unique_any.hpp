@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <shtypes.h>
 
 namespace vd {
 
@@ -140,6 +141,13 @@ struct gdi_object_traits {
     static void close(type value) noexcept { ::DeleteObject(value); }
 };
 
+// Item id lists the shell hands out in task memory (SHBrowseForFolderW, SHParseDisplayName).
+struct cotaskmem_idlist_traits {
+    using type = PIDLIST_ABSOLUTE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::CoTaskMemFree(value); }
+};
+
 } // namespace details
 
 using unique_handle = unique_any<details::handle_traits>;
@@ -155,5 +163,6 @@ using unique_hicon = unique_any<details::icon_traits>;
 using unique_image_list = unique_any<details::image_list_traits>;
 using unique_memory_dc = unique_any<details::memory_dc_traits>;
 using unique_gdi_object = unique_any<details::gdi_object_traits>;
+using unique_idlist = unique_any<details::cotaskmem_idlist_traits>;
 
 } // namespace vd

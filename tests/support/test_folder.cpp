@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace testing_support {
 
-test_folder::test_folder() {
+test_folder::test_folder(const fs::path& parent) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::random_device random;
     std::string name = "vdtest-";
@@ -24,7 +24,7 @@ test_folder::test_folder() {
             c = '_';
     }
     name += std::to_string(random() % 1000000);
-    path_ = fs::temp_directory_path() / name;
+    path_ = parent / name;
     fs::create_directories(path_);
 }
 

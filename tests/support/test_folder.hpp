@@ -1,4 +1,5 @@
-// A fresh folder of the test's own under the temporary folder, removed when it goes.
+// A fresh folder of the test's own, under the temporary folder unless told otherwise, removed
+// when it goes.
 #pragma once
 
 #include <filesystem>
@@ -7,7 +8,9 @@ namespace testing_support {
 
 class test_folder {
 public:
-    test_folder();
+    test_folder() : test_folder(std::filesystem::temp_directory_path()) {}
+    // Under another folder, for a test that the other tests' folders must not disturb.
+    explicit test_folder(const std::filesystem::path& parent);
     ~test_folder();
     test_folder(const test_folder&) = delete;
     test_folder& operator=(const test_folder&) = delete;
