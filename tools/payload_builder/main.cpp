@@ -1,7 +1,7 @@
 // payload_builder LIST OUTPUT
 // Reads a list of files (kind, folder template and file, tab-separated, '#' starts a comment,
-// files relative to the list's folder) and writes the stored payload that the installer
-// carries as its resource 260/134.
+// files absolute or relative to the list's folder) and writes the stored payload that the
+// installer carries as its resource 260/134.
 #include "installer/payload/payload_writer.hpp"
 #include "foundation/text/conversions.hpp"
 
