@@ -28,18 +28,6 @@ constexpr int start_menu_box = 1011;
 constexpr int desktop_box = 1010;
 constexpr int hint_line = 1003;
 
-// The Program Files folder; empty after a warning box when the shell cannot name it.
-std::wstring program_files_folder() {
-    try {
-        return vd::known_folder_path(FOLDERID_ProgramFiles).wstring();
-    } catch (const std::system_error& e) {
-        const installer_settings& settings = installer_settings::instance();
-        vd::message_box(vd::system_message_text(static_cast<DWORD>(e.code().value()), 0).c_str(),
-                        settings.title(true).c_str(), MB_ICONWARNING);
-        return {};
-    }
-}
-
 std::wstring folder_prompt_text() {
     const installer_settings& settings = installer_settings::instance();
     return fmt::format(fmt::runtime(settings.load_string(1111)), product_name(true));
@@ -109,7 +97,7 @@ void dlg_options::set_texts() {
 
 void dlg_options::on_init() {
     const installer_settings& settings = installer_settings::instance();
-    default_folder_text_ = program_files_folder();
+    default_folder_text_ = get_known_folder(FOLDERID_ProgramFiles, true);
     show_folder(settings.install_folder);
     if (settings.state != 0) {
         ::EnableWindow(::GetDlgItem(hwnd(), folder_prompt), FALSE);

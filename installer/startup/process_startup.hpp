@@ -1,0 +1,22 @@
+// The road from the start of the process to the wizard: the start-up initialisers that run
+// before the program entry, and the program entry's own steps.
+#pragma once
+
+// Ends the process with a message in three languages (exit code 1) when the processor has no
+// SSE2, which the whole program is built for.
+void processor_check();
+
+// The process-wide set-up, once per process: no system boxes for critical errors and missing
+// files, and the user's own locale as the standard library's global locale. Always true.
+bool initialize_process();
+
+// Makes the user's locale the global locale: its name, else the environment's default, else the
+// classic locale. Always true; it never ends the program.
+bool set_user_locale();
+
+// The application initialisation of the library, once per process, after initialize_process.
+void initialize_application_once();
+
+// The program entry's work: the icon hook, the settings and their start-up checks, and the
+// modal wizard. Returns the process's exit code, 0 whatever the outcome.
+int run_installer();
