@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <locale>
-#include <mutex>
 #include <string>
 
 #include <windows.h>
@@ -61,9 +60,9 @@ bool set_user_locale() {
 }
 
 void initialize_application_once() {
-    static std::once_flag once;
+    static INIT_ONCE application_once = INIT_ONCE_STATIC_INIT;
     initialize_process();
-    std::call_once(once, vd::initialize_application);
+    vd::run_once(application_once, vd::initialize_application);
 }
 
 int run_installer() {
