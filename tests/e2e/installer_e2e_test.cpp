@@ -1,0 +1,357 @@
+// The real installer, run as a user runs it, in a prefix of its own that starts empty. The
+// scenarios tell one story in order, each building on what the one before left on purpose:
+// a first quick installation, the same product installed again elsewhere after it was removed,
+// a second run over that installation, an update from the older release, and a machine with a
+// newer release that the installer must leave alone.
+#include "e2e/installed_product.hpp"
+#include "e2e/wizard_driver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+
+#include "foundation/system/registry.hpp"
+#include "support/test_folder.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace e2e;
+
+constexpr wchar_t uninstall_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stelvane 8";
+constexpr wchar_t maker_key[] = L"Software\\Vandrel";
+constexpr wchar_t program_path_value[] = L"Stelvane 8 Path";
+constexpr wchar_t maker_web_address[] = L"http://www.vandrel.example";
+constexpr wchar_t maker_telephone[] = L"+1 555 0100";
+// What the second installation is told, relative parts and all; it lands in the normal form.
+constexpr wchar_t typed_folder[] = L"C:\\Apps\\..\\Vandrel Apps\\Stelvane";
+constexpr wchar_t typed_folder_normal[] = L"C:\\Vandrel Apps\\Stelvane";
+
+// What the wizard shows in a language, and where that language stands in its list.
+struct wizard_language {
+    int list_position;
+    DWORD index;  // the UI language index stored for the product
+    const wchar_t* title;
+    const wchar_t* install;
+    const wchar_t* next;
+    const wchar_t* exit;
+    const wchar_t* complete;
+    const wchar_t* samples;
+};
+
+const wizard_language english{.list_position = 1,
+                              .index = 1,
+                              .title = L"Installer \u2013 Stelvane 8.01",
+                              .install = L"Install",
+                              .next = L"Next >",
+                              .exit = L"Exit",
+                              .complete = L"Installation is complete.",
+                              .samples = L"Stelvane Examples"};
+const wizard_language german{.list_position = 2,
+                             .index = 2,
+                             .title = L"Installationsprogramm \u2013 Stelvane 8.01",
+                             .install = L"Installieren",
+                             .next = L"Weiter >",
+                             .exit = L"Beenden",
+                             .complete = L"Die Installation ist abgeschlossen.",
+                             .samples = L"Stelvane Beispiele"};
+
+const fs::path setup = windows_path(STELVANE_SETUP_EXE);
+
+fs::path default_install_folder() {
+    return known_folder(FOLDERID_ProgramFiles) / L"Vandrel" / L"Stelvane 8";
+}
+
+std::wstring lower(std::wstring text) {
+    for (auto& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+std::wstring registration_command(const fs::path& folder) {
+    return L"\"" + (folder / L"Stelvane.exe").wstring() + L"\" /Register /Background";
+}
+
+// Every status line of the installation, after the separator that opens it, ends with OK.
+void expect_every_step_ok(const std::wstring& log) {
+    const std::wstring separator(45, L'\u2500');
+    const auto start = log.find(separator);
+    ASSERT_NE(start, std::wstring::npos) << log;
+    std::size_t lines = 0;
+    for (auto begin = log.find(L"\r\n", start) + 2; begin < log.size();) {
+        auto end = log.find(L"\r\n", begin);
+        if (end == std::wstring::npos)
+            end = log.size();
+        const auto line = log.substr(begin, end - begin);
+        EXPECT_TRUE(line.ends_with(L"OK")) << "a step that did not end well: " << testing::PrintToString(line);
+        ++lines;
+        begin = end + 2;
+    }
+    EXPECT_GT(lines, 5u) << log;
+}
+
+// Page 3 to the wizard's end: the installation, Next to the end page, and Exit; the window's
+// size is kept for the next run.
+void install_and_exit(installer_process& run, const wizard_language& language) {
+    const HWND next = run.button(next_button);
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    ASSERT_EQ(text_of(next), language.install);
+    run.install();
+    const auto log = text_of(run.control(wizard_page::install, status_log));
+    ASSERT_EQ(text_of(next), language.next)
+        << "the installation failed: " << testing::PrintToString(text_of(run.control(wizard_page::install, hint_label)))
+        << "; its log:\n" << testing::PrintToString(log);
+    expect_every_step_ok(log);
+    EXPECT_FALSE(is_enabled(run.button(back_button)));
+    EXPECT_EQ(text_of(run.button(cancel_button)), language.exit);
+
+    run.click(next);
+    ASSERT_EQ(run.shown_page(), wizard_page::end);
+    EXPECT_EQ(text_of(run.control(wizard_page::end, closing_text)), language.complete);
+    RECT window{};
+    ::GetWindowRect(run.main_window(), &window);
+    run.post_click(run.button(cancel_button));
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+
+    const auto sizes = values_of(HKEY_CURRENT_USER, maker_key);
+    const auto size = sizes.find(L"InstallerSize");
+    ASSERT_NE(size, sizes.end());
+    ASSERT_EQ(size->second.first, static_cast<DWORD>(REG_BINARY));
+    ASSERT_EQ(size->second.second.size(), 8u);
+    std::int32_t saved[2] = {};
+    std::memcpy(saved, size->second.second.data(), sizeof saved);
+    EXPECT_EQ(saved[0], window.right - window.left);
+    EXPECT_EQ(saved[1], window.bottom - window.top);
+}
+
+struct expected_installation {
+    fs::path folder;
+    const wizard_language& language;
+    // Samples deleted by hand before an update, which must not bring them back.
+    std::vector<fs::path> removed_samples = {};
+};
+
+// The files with their payload's contents, the links, the registry values and the journal.
+void expect_installed(const expected_installation& expected) {
+    const auto payload = payload_of(setup);
+    const auto program = expected.folder / L"Stelvane.exe";
+    const auto uninstaller = expected.folder / L"Uninstall.exe";
+    std::vector<std::pair<fs::path, std::uint32_t>> journalled_files;
+    for (std::size_t i = 0; i < payload.records.size(); ++i) {
+        const auto& record = payload.records[i];
+        const auto target = target_of(record, expected.folder, expected.language.samples);
+        if (static_cast<payload_kind>(record.kind) == payload_kind::setup_only) {
+            EXPECT_TRUE(target.empty()) << "set-up files go to the work folder only";
+            EXPECT_FALSE(fs::exists(expected.folder / record.file_name())) << record.file_name();
+            continue;
+        }
+        journalled_files.emplace_back(target, 0x100 | record.kind);
+        if (std::ranges::find(expected.removed_samples, target) != expected.removed_samples.end()) {
+            EXPECT_FALSE(fs::exists(target)) << "an update wrote a sample: " << target;
+            continue;
+        }
+        ASSERT_TRUE(fs::exists(target)) << target;
+        EXPECT_EQ(fs::file_size(target), record.size) << target;
+        EXPECT_EQ(file_crc(target), record.crc) << target;
+    }
+    for (const auto& read_only : {program, uninstaller, expected.folder / L"Uninstall.ulog"})
+        EXPECT_TRUE(::GetFileAttributesW(read_only.c_str()) & FILE_ATTRIBUTE_READONLY) << read_only;
+    EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
+
+    EXPECT_EQ(link_target(start_menu_link()), program.wstring());
+    EXPECT_EQ(link_target(desktop_link()), program.wstring());
+
+    const auto values = values_of(HKEY_LOCAL_MACHINE, uninstall_key);
+    EXPECT_EQ(string_value(values, L"DisplayName"), L"Stelvane 8.01");
+    EXPECT_EQ(string_value(values, L"UninstallString"), uninstaller.wstring());
+    EXPECT_EQ(string_value(values, L"DisplayIcon"), program.wstring() + L",0");
+    EXPECT_EQ(string_value(values, L"DisplayVersion"), L"8.01.0.1");
+    EXPECT_EQ(string_value(values, L"Publisher"), L"Vandrel");
+    for (const auto* address : {L"URLInfoAbout", L"HelpLink", L"URLUpdateInfo"})
+        EXPECT_EQ(string_value(values, address), maker_web_address) << address;
+    EXPECT_EQ(string_value(values, L"HelpTelephone"), maker_telephone);
+    EXPECT_EQ(dword_value(values, L"NoModify"), 1u);
+    EXPECT_EQ(dword_value(values, L"NoRepair"), 1u);
+    EXPECT_EQ(dword_value(values, L"VdLanguage"), expected.language.index);
+    EXPECT_EQ(string_value(values_of(HKEY_LOCAL_MACHINE, maker_key), program_path_value), program.wstring());
+
+    const auto journal = read_journal(expected.folder / L"Uninstall.ulog");
+    ASSERT_TRUE(journal.utf16_with_mark);
+    EXPECT_TRUE(journal.crlf_only);
+    ASSERT_GT(journal.lines.size(), 6u);
+    EXPECT_EQ(journal.lines[0], L"// Uninstall Log File v1");
+    EXPECT_EQ(journal.lines[1], L"// ############ WARNING: Do not delete or modify this file. ############");
+    EXPECT_TRUE(journal.lines[2].starts_with(L"// Install Stelvane 8.01")) << journal.lines[2];
+    EXPECT_EQ(journal.lines[3], L"// Install Path : " + expected.folder.wstring());
+    EXPECT_EQ(journal.lines[4], L"// Shortcut Path : " + known_folder(FOLDERID_CommonPrograms).wstring());
+    EXPECT_EQ(journal.lines[5], L"// " + std::wstring(100, L'-'));
+    std::vector<journal_line> entries;
+    for (std::size_t i = 6; i < journal.lines.size(); ++i) {
+        const auto entry = parse_journal_line(journal.lines[i]);
+        ASSERT_TRUE(entry) << "line " << i << ": " << testing::PrintToString(journal.lines[i]);
+        EXPECT_EQ(entry->index, i - 6);
+        EXPECT_TRUE(entry->done) << testing::PrintToString(journal.lines[i]);
+        entries.push_back(*entry);
+    }
+    const auto count = [&](unsigned code, const std::wstring& text) {
+        return std::ranges::count_if(entries, [&](const journal_line& e) { return e.code == code && lower(e.text) == lower(text); });
+    };
+    for (const auto& [file, code] : journalled_files)
+        EXPECT_EQ(count(code, file.wstring()), 1) << "journal entries of " << file;
+    EXPECT_EQ(count(0x00FF, expected.folder.wstring()), 1) << "the installation folder was made";
+    EXPECT_EQ(count(0x02FF, start_menu_link().wstring()), 1);
+    EXPECT_EQ(count(0x04FF, desktop_link().wstring()), 1);
+    EXPECT_EQ(count(0x05FF, L"HKEY_LOCAL_MACHINE\\" + std::wstring(uninstall_key)), 1);
+    EXPECT_EQ(count(0x06FF, L"HKEY_CLASSES_ROOT\\..."), 1);
+    EXPECT_EQ(count(0x07FF, L"DirectX Update"), 1);
+}
+
+// What an uninstallation would leave: the users' shared data, nothing of the product.
+void remove_installation(const fs::path& folder, const std::wstring& samples) {
+    remove_tree(folder);
+    remove_tree(known_folder(FOLDERID_PublicDesktop) / samples);
+    fs::remove(start_menu_link());
+    fs::remove(desktop_link());
+    forget_installation();
+}
+
+void record_program(const fs::path& program) {
+    vd::reg_create_key(HKEY_LOCAL_MACHINE, maker_key).set_string(program_path_value, program.wstring());
+}
+
+} // namespace
+
+TEST(installer_e2e, a_quick_installation_in_english) {
+    installer_process run(setup);
+    EXPECT_EQ(text_of(run.main_window()), english.title);
+    ASSERT_EQ(run.shown_page(), wizard_page::start);
+    EXPECT_EQ(::SendMessageW(run.control(wizard_page::start, language_box), CB_GETCURSEL, 0, 0), english.list_position);
+    EXPECT_FALSE(is_enabled(run.button(back_button)));
+
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::mode);
+    EXPECT_TRUE(is_checked(run.control(wizard_page::mode, quick_choice)));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install) << "a quick installation passes the options page";
+    const auto folder = default_install_folder();
+    EXPECT_NE(text_of(run.control(wizard_page::install, status_log)).find(L"\"" + folder.wstring() + L"\""), std::wstring::npos);
+
+    ASSERT_NO_FATAL_FAILURE(install_and_exit(run, english));
+    expect_installed({folder, english});
+    EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>{registration_command(folder)});
+}
+
+TEST(installer_e2e, b_advanced_installation_in_german_in_a_typed_folder) {
+    remove_installation(default_install_folder(), english.samples);
+
+    installer_process run(setup);
+    run.choose(run.control(wizard_page::start, language_box), german.list_position);
+    EXPECT_EQ(text_of(run.main_window()), german.title);
+    run.click(run.button(next_button));
+    run.click(run.control(wizard_page::mode, advanced_choice));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::options);
+    run.type(run.control(wizard_page::options, folder_edit), typed_folder);
+    // The user changes a mind about the desktop link, and both are made.
+    const HWND desktop = run.control(wizard_page::options, desktop_choice);
+    ASSERT_TRUE(is_checked(desktop));
+    run.click(desktop);
+    EXPECT_FALSE(is_checked(desktop));
+    run.click(desktop);
+    EXPECT_TRUE(is_checked(desktop));
+    EXPECT_TRUE(is_checked(run.control(wizard_page::options, start_menu_choice)));
+
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    run.click(run.button(back_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::options) << "Back returns to the options of an advanced installation";
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    const auto summary = text_of(run.control(wizard_page::install, status_log));
+    EXPECT_NE(summary.find(std::wstring(typed_folder_normal) + L"\u201C."), std::wstring::npos) << testing::PrintToString(summary);
+
+    ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german));
+    expect_installed({typed_folder_normal, german});
+    EXPECT_EQ(registration_lines(typed_folder_normal), std::vector<std::wstring>{registration_command(typed_folder_normal)});
+}
+
+TEST(installer_e2e, c_second_run_over_the_installed_product) {
+    const fs::path folder = typed_folder_normal;
+    ASSERT_TRUE(fs::exists(folder / L"Stelvane.exe")) << "runs over the installation of the scenario before";
+
+    installer_process run(setup);
+    EXPECT_EQ(text_of(run.main_window()), german.title) << "the stored language";
+    EXPECT_EQ(::SendMessageW(run.control(wizard_page::start, language_box), CB_GETCURSEL, 0, 0), german.list_position);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    EXPECT_NE(text_of(run.control(wizard_page::install, status_log)).find(folder.wstring()), std::wstring::npos)
+        << "the folder of the installation found";
+
+    ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german));
+    expect_installed({folder, german});
+    EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>(2, registration_command(folder)));
+}
+
+TEST(installer_e2e, d_update_from_the_older_release) {
+    const fs::path folder = typed_folder_normal;
+    const auto program = folder / L"Stelvane.exe";
+    ASSERT_TRUE(fs::exists(program)) << "runs over the installation of the scenario before";
+    ::SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::copy_file(windows_path(STELVANE_PROGRAM_OLDER_EXE), program, fs::copy_options::overwrite_existing);
+    record_program(program);
+    const auto payload = payload_of(setup);
+    const auto sample = std::ranges::find(payload.records, static_cast<std::uint32_t>(payload_kind::sample), &payload_file::kind);
+    ASSERT_NE(sample, payload.records.end());
+    const auto removed = target_of(*sample, folder, german.samples);
+    ASSERT_TRUE(fs::remove(removed)) << removed;
+
+    installer_process run(setup);
+    EXPECT_NE(text_of(run.control(wizard_page::start, state_text)).find(L"8.00"), std::wstring::npos);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german));
+
+    expect_installed({folder, german, {removed}});
+    const auto lines = registration_lines(folder);
+    ASSERT_EQ(lines.size(), 3u);
+    // The replaced release's version, 8.0.0.3, in 16 lower-case hexadecimal digits.
+    EXPECT_EQ(lines.back(), registration_command(folder) + L" /update=0008000000000003");
+}
+
+TEST(installer_e2e, e_a_newer_installed_release_is_left_alone) {
+    const fs::path folder = typed_folder_normal;
+    ASSERT_TRUE(fs::exists(folder / L"Stelvane.exe")) << "runs over the installation of the scenario before";
+    const testing_support::test_folder newer;
+    const auto newer_program = newer / L"Stelvane.exe";
+    fs::copy_file(windows_path(NEWER_STANDIN_EXE), newer_program);
+    record_program(newer_program);
+
+    const auto machine = [&] {
+        std::vector<tree_snapshot> trees;
+        for (const auto& tree : {folder, known_folder(FOLDERID_ProgramData) / L"Vandrel", known_folder(FOLDERID_RoamingAppData) / L"Vandrel",
+                                 known_folder(FOLDERID_PublicDesktop), known_folder(FOLDERID_CommonPrograms)})
+            trees.push_back(snapshot(tree));
+        return std::make_tuple(trees, values_of(HKEY_LOCAL_MACHINE, uninstall_key), values_of(HKEY_LOCAL_MACHINE, maker_key),
+                               installation_leftovers());
+    };
+    const auto before = machine();
+
+    installer_process run(setup);
+    EXPECT_NE(text_of(run.control(wizard_page::start, state_text)).find(L"8.02"), std::wstring::npos);
+    EXPECT_FALSE(is_enabled(run.button(next_button)));
+    run.post_click(run.button(cancel_button));
+    const auto exit_code = run.wait_for_exit(30s);
+    if (!exit_code) {
+        const HWND box = run.other_dialog();
+        FAIL() << "Cancel did not end the wizard; " << (box ? "it asked: " + testing::PrintToString(text_of(::GetDlgItem(box, 0xFFFF))) : "");
+    }
+    EXPECT_EQ(*exit_code, 0);
+    EXPECT_TRUE(before == machine()) << "the machine changed";
+    record_program(folder / L"Stelvane.exe");
+}
