@@ -39,8 +39,11 @@ std::wstring installed_app_path(std::uint32_t code) {
         if (!maker.get_string(product_display_name(code) + L" Path", path))
             return {};
         // A program removed by hand leaves its value behind: only a path that exists counts.
+        // A name with a NUL in it, or one without a drive and folder of its own, would find
+        // some other file: the part before the NUL, or one beside wherever the installer runs.
         std::error_code ignored;
-        if (path.empty() || !std::filesystem::exists(path, ignored))
+        if (path.empty() || path.find(L'\0') != std::wstring::npos || !std::filesystem::path(path).is_absolute() ||
+            !std::filesystem::exists(path, ignored))
             return {};
         return path;
     } catch (const std::exception&) {

@@ -25,7 +25,7 @@ std::wstring product_display_name(std::uint32_t code);
 
 // The installed program's executable as the maker's programs record it under
 // HKEY_LOCAL_MACHINE "Software\Vandrel"; empty when nothing is recorded, the path no longer
-// exists or anything fails.
+// exists, is no full path (drive or share and folder) or holds a NUL, or anything fails.
 std::wstring installed_app_path(std::uint32_t code);
 
 } // namespace vd

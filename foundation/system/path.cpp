@@ -55,19 +55,30 @@ fs::path lexical_form(const fs::path& path) {
         kept.push_back(element);
     }
 
-    fs::path result;
+    // The result is put together as text: a path that is appended to element by element
+    // takes its whole text apart again each time, which a name of thousands of elements
+    // (one from a damaged journal) turns into minutes. An element follows the root as it
+    // stands, or another element after a separator, as operator/= would join them.
+    std::wstring result;
+    bool has_element = false;
+    const auto append = [&](const std::wstring& name) {
+        if (has_element)
+            result += L'\\';
+        result += name;
+        has_element = true;
+    };
     if (leading_parents) {
         // Above the root there is nothing to resolve; the text stays as it was.
         if (path.has_root_name() || path.has_root_directory())
             return path;
         for (std::size_t i = 0; i < leading_parents; ++i)
-            result /= L"..";
+            append(L"..");
     } else {
-        result = path.root_path().lexically_normal();
+        result = path.root_path().lexically_normal().native();
     }
     for (const auto& element : kept)
-        result /= element;
-    return result;
+        append(element.native());
+    return fs::path(std::move(result));
 }
 
 bool same_element(const fs::path& first, const fs::path& second) {

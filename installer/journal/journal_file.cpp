@@ -23,6 +23,10 @@ constexpr std::wstring_view install_marker = L"Install";
 constexpr std::wstring_view install_path_marker = L"Install Path :";
 constexpr std::wstring_view shortcut_path_marker = L"Shortcut Path :";
 
+// No file system takes a longer name. A longer text can only be damage, and every file call
+// made with it would fail all the same (Wine walks such a name for seconds before it does).
+constexpr std::size_t longest_path = UNICODE_STRING_MAX_BYTES / sizeof(wchar_t);
+
 // White space as the user's locale sees it, as for every other text the installer reads.
 bool is_space(wchar_t c) {
     return std::use_facet<std::ctype<wchar_t>>(std::locale()).is(std::ctype_base::space, c);
@@ -54,7 +58,10 @@ std::optional<std::wstring_view> after(std::wstring_view line, std::wstring_view
 
 // A folder named by an old header counts only while it is still there.
 std::wstring existing_folder(std::wstring_view text) {
-    const std::filesystem::path folder(trim(text));
+    text = trim(text);
+    if (text.size() > longest_path)
+        return {};
+    const std::filesystem::path folder(text);
     std::error_code ec;
     return std::filesystem::status(folder, ec).type() == std::filesystem::file_type::directory ? folder.wstring()
                                                                                                : std::wstring();
@@ -74,6 +81,11 @@ void read_journal(uninstall_log& log, const std::wstring& path) {
     int line_number = 0;
     std::wstring line;
     while (std::getline(in, line, L'\n')) {
+        // The writer ends every line and never writes a NUL. A last line without its end is a
+        // file cut short, whose text may be cut as well; a name with a NUL in it would stand
+        // for the part before the NUL wherever it is used. Both are damage: reading stops.
+        if (in.eof() || line.find(L'\0') != std::wstring::npos)
+            return;
         if (line.empty())
             continue;
         std::wstring_view view = trim_right(line);
@@ -238,15 +250,19 @@ std::optional<uninstall_log::entry> parse_entry_line(std::wstring_view line) {
     std::wstring separator;
     if (!(in >> separator) || separator != L"--")
         return std::nullopt;
+    // A line that ends with "--" is a link that was never made: an entry all the same, with
+    // no path.
+    const std::wstring_view text = in.eof() ? std::wstring_view() : trim_left(line.substr(static_cast<std::size_t>(in.tellg())));
+    if (text.size() > longest_path)
+        return std::nullopt;
 
     uninstall_log::entry item;
     item.kind = static_cast<entry_kind>(kind);
     item.done = done == L'1';
     item.payload_kind = (code & 0xFF) == 0xFF ? -1 : (code & 0xFF);
-    // The registry entries always name the product's own keys, whatever the line says. A line
-    // that ends with "--" is a link that was never made: an entry all the same, with no path.
-    if (item.kind != entry_kind::uninstall_key && item.kind != entry_kind::class_registration && !in.eof())
-        item.path = trim_left(line.substr(static_cast<std::size_t>(in.tellg())));
+    // The registry entries always name the product's own keys, whatever the line says.
+    if (item.kind != entry_kind::uninstall_key && item.kind != entry_kind::class_registration)
+        item.path = text;
     return item;
 }
 

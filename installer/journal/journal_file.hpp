@@ -21,8 +21,9 @@ namespace journal_details {
 // then " -- " and the path (or the registry key, class registration or DirectX text).
 std::wstring entry_line(std::size_t index, const uninstall_log::entry& item);
 
-// The entry that a line of the file stands for; nothing for a line that is not one. A line that
-// ends right after "--" (a link that was never made) is an entry with an empty path.
+// The entry that a line of the file stands for; nothing for a line that is not one, or whose
+// text is longer than any path. A line that ends right after "--" (a link that was never made)
+// is an entry with an empty path.
 std::optional<uninstall_log::entry> parse_entry_line(std::wstring_view line);
 
 } // namespace journal_details

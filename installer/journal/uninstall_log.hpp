@@ -115,7 +115,9 @@ public:
     bool write(const std::wstring& journal, const std::wstring& install, const std::wstring& shortcuts);
 
     // Fills install_path, shortcut_path, desktop_shortcut, previous_entries and
-    // previous_install from a journal file. Never reports a failure.
+    // previous_install from a journal file. Reading stops at the first line it cannot use (a
+    // wrong version or header, a malformed entry, a NUL, a last line cut short); what came
+    // before it stays. Never reports a failure.
     void read(const std::wstring& path);
 };
 

@@ -39,13 +39,18 @@ bool exists_quietly(const fs::path& path) {
 }
 
 // The journal beside the uninstaller that the Uninstall entry registers. A value with quotes
-// or arguments names no file, and the search goes on.
+// or arguments names no file, and the search goes on. So does one with a NUL in it, or one
+// without a drive and folder of its own: the part before the NUL, or a journal beside
+// wherever the installer runs, would stand in for the registered one.
 fs::path journal_beside_registered_uninstaller() {
     const auto key = vd::reg_open_key(HKEY_LOCAL_MACHINE, uninstall_key_path());
     std::wstring command;
     if (!key || !key.get_string(L"UninstallString", command))
         return {};
-    return fs::path(command).parent_path() / journal_file_name;
+    const fs::path folder = fs::path(command).parent_path();
+    if (command.find(L'\0') != std::wstring::npos || !folder.is_absolute())
+        return {};
+    return folder / journal_file_name;
 }
 
 } // namespace

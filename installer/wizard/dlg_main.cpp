@@ -75,6 +75,17 @@ SIZE restored_size(SIZE minimum, const SIZE* saved) noexcept {
     return {std::max(saved->cx, minimum.cx), std::max(saved->cy, minimum.cy)};
 }
 
+SIZE saved_window_size(SIZE minimum) noexcept {
+    try {
+        if (const auto key = vd::reg_open_key(HKEY_CURRENT_USER, maker_key)) {
+            SIZE saved{};
+            return restored_size(minimum, load_window_size(key, saved) ? &saved : nullptr);
+        }
+    } catch (const std::exception&) {
+    }
+    return minimum;
+}
+
 dlg_main::dlg_main()
     : pages_{&dlg_start::instance(), &dlg_mode::instance(), &dlg_options::instance(), &dlg_install::instance(),
              &dlg_end::instance()} {}
@@ -139,14 +150,7 @@ void dlg_main::prepare_frame() {
     for (const auto* page : pages_)
         vd::set_window_rect(page->hwnd(), area);
 
-    SIZE size{min_width_, min_height_};
-    try {
-        if (const auto key = vd::reg_open_key(HKEY_CURRENT_USER, maker_key)) {
-            SIZE saved{};
-            size = restored_size(size, load_window_size(key, saved) ? &saved : nullptr);
-        }
-    } catch (const std::exception&) {
-    }
+    const SIZE size = saved_window_size({min_width_, min_height_});
     RECT window{};
     ::GetWindowRect(hwnd(), &window);
     const LONG left = (window.left + window.right) / 2 - size.cx / 2;

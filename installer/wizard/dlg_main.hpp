@@ -24,6 +24,10 @@ bool cancel_asks(bool installed, std::int32_t state, std::uint32_t current) noex
 // The saved size when it is there, each dimension at least the minimum.
 SIZE restored_size(SIZE minimum, const SIZE* saved) noexcept;
 
+// The window's outer size as the user left it ("InstallerSize" under HKEY_CURRENT_USER
+// "Software\Vandrel"), each dimension at least the minimum; the minimum when none reads.
+SIZE saved_window_size(SIZE minimum) noexcept;
+
 class dlg_main final : public basic_dialog {
 public:
     static dlg_main& instance();
