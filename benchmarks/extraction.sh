@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Measures the payload extraction against the host's `bzip2 -dc` on the same stored stream,
-# on the product's payload and on a large one of about 150 MB in 77 files, taken by a fixed
-# list from what scripts/setup.sh installs (so it is the same on every machine): Wine's and
-# the cross toolchain's binaries, the Boost headers as text, and a sixth already compressed.
+# on the product's payload and on a large one of about 150 MB in 77 files (large_corpus.sh).
 #
 # After a warm-up it runs interleaved pairs (host, then payload_check) and prints, for the
 # dry run (verify_payload) and for the extraction (write plus CRC read-back), the median
@@ -15,44 +13,14 @@ build="${STELVANE_BUILD:-$root/build}"
 work="${BENCH_DIR:-$build/bench}"
 pairs="${BENCH_PAIRS:-7}"
 [ "$pairs" -ge 5 ] || pairs=5
+source "$root/benchmarks/large_corpus.sh"
 
 export WINEPREFIX="$build/wineprefix"
 cmake --build "$build" --target payload_builder payload_check stelvane_setup >/dev/null
-rm -rf "$work" && mkdir -p "$work/data"
+rm -rf "$work" && mkdir -p "$work"
 list="$work/payload.list"
 : > "$list"
-
-add() {  # kind template file
-    printf '%s\t%s\t%s\n' "$1" "$2" "$3" >> "$list"
-}
-
-wine_dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
-gcc_lib=/usr/lib/gcc/i686-w64-mingw32/12-posix
-
-# 26 binaries, about 82 MB.
-for file in \
-    $wine_dlls/{msvcp60,msvcp70,msvcp71,msvcp80,msvcp90,msvcp100,msvcp110,msvcp120,msvcp140}.dll \
-    $wine_dlls/{msvcr70,msvcr80,msvcr90,msvcr100,msvcr110,msvcr120}.dll \
-    $wine_dlls/{ucrtbase,msvcrt,crypt32,ntdll,urlmon,d3d11,dwrite,ddraw,ieframe}.dll \
-    $gcc_lib/libstdc++.a /usr/i686-w64-mingw32/lib/libmincore.a; do
-    cp "$file" "$work/data/"
-    add ordinary '<InstallPath>\bin' "data/$(basename "$file")"
-done
-
-# 31 text files of 1.3 MB cut from the Boost headers in name order, about 40 MB.
-find /usr/include/boost -name '*.hpp' -print0 | LC_ALL=C sort -z | xargs -0 cat > "$work/text.all"
-for i in $(seq 1 31); do
-    dd if="$work/text.all" of="$work/data/text$i.txt" bs=1M iflag=skip_bytes,count_bytes \
-        skip=$(( (i - 1) * 1300000 )) count=1300000 status=none
-    add ordinary '<InstallPath>\doc' "data/text$i.txt"
-done
-rm "$work/text.all"
-
-# 20 files already compressed (gzip -9n is deterministic), about 25 MB.
-for n in $(seq 24 43); do
-    gzip -9nc "$wine_dlls/d3dx9_$n.dll" > "$work/data/d3dx9_$n.dll.gz"
-    add shared '<Temporary>\packed' "data/d3dx9_$n.dll.gz"
-done
+make_large_corpus "$work" "$list"
 
 "$build/wine-run.sh" "$build/tools/payload_builder.exe" "$list" "$work/payload.bz2" >/dev/null
 

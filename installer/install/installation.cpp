@@ -6,6 +6,7 @@
 #include "foundation/app/identity.hpp"
 #include "foundation/errors/error.hpp"
 #include "foundation/language/language_state.hpp"
+#include "foundation/streams/resource_file_stream.hpp"
 #include "foundation/streams/resource_stream.hpp"
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
@@ -101,7 +102,12 @@ bool dlg_install::do_installation() {
     std::wstring program_path;
     std::wstring uninstaller_path;
     {
-        auto payload = vd::load_resource_stream(MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134));
+        // From the program's file the payload passes through a small buffer; read where the loader
+        // mapped it, all of it would stay in the working set (the fallback when the file cannot
+        // be opened).
+        const auto from_file = vd::open_program_resource(MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134));
+        auto mapped = from_file ? vd::imemstream() : vd::load_resource_stream(MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134));
+        std::istream& payload = from_file ? *from_file : mapped;
         handler_context handlers{payload, program_path, uninstaller_path, removal_list, wait_cursor};
         context_scope scope(*this, handlers);
         const auto samples = fmt::format(fmt::runtime(text(1018)), product_name(true));

@@ -61,6 +61,10 @@ startup_probes startup_probes::system() {
 
 bool installer_settings::initialize(const startup_probes& probes) {
     if (!mutex.try_lock()) {
+        // The language state still holds its initial French, and the system has the error's
+        // text in French wherever French is installed (Wine always): the refusal speaks the
+        // language the other installer speaks.
+        choose_ui_language();
         vd::show_error(ERROR_BUSY);
         return false;
     }

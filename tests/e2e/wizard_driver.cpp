@@ -15,6 +15,8 @@ namespace {
 
 constexpr auto poll = 50ms;
 constexpr int side_panel = 1005;
+// The text of a message box, the same id in Windows' and Wine's.
+constexpr int message_text = 0xFFFF;
 // A fresh prefix starts its first program slowly.
 constexpr auto wizard_timeout = 90s;
 constexpr auto installation_timeout = 180s;
@@ -131,7 +133,7 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
     }
 }
 
-installer_process::installer_process(const std::filesystem::path& setup) {
+installer_process::installer_process(const std::filesystem::path& setup, no_wait_t) {
     std::wstring command = L"\"" + setup.wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -141,19 +143,11 @@ installer_process::installer_process(const std::filesystem::path& setup) {
     process_.reset(started.hProcess);
     const vd::unique_handle thread(started.hThread);
     id_ = started.dwProcessId;
+}
 
+installer_process::installer_process(const std::filesystem::path& setup) : installer_process(setup, no_wait) {
     // The wizard is the dialog with the side panel; the pages exist once it shows.
-    const bool shown = wait_until(
-        [&] {
-            for (HWND dialog : visible_dialogs_of(id_)) {
-                if (::GetDlgItem(dialog, side_panel) && pages_of(dialog).size() == 5) {
-                    main_ = dialog;
-                    return true;
-                }
-            }
-            return ::WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT;
-        },
-        wizard_timeout);
+    const bool shown = wait_until([&] { return find_wizard() || has_ended(); }, wizard_timeout);
     if (!main_) {
         if (const HWND box = other_dialog())
             fail(L"the installer showed a box instead of its wizard: " + text_of(::GetDlgItem(box, 0xFFFF)));
@@ -249,6 +243,52 @@ std::optional<int> installer_process::wait_for_exit(std::chrono::milliseconds ti
     DWORD code = 0;
     ::GetExitCodeProcess(process_.get(), &code);
     return static_cast<int>(code);
+}
+
+bool installer_process::find_wizard() {
+    if (main_)
+        return true;
+    for (HWND dialog : visible_dialogs_of(id_)) {
+        if (::GetDlgItem(dialog, side_panel) && pages_of(dialog).size() == 5) {
+            main_ = dialog;
+            return true;
+        }
+    }
+    return false;
+}
+
+HWND installer_process::message_box() const {
+    for (HWND dialog : visible_dialogs_of(id_)) {
+        if (dialog != main_ && ::GetDlgItem(dialog, message_text))
+            return dialog;
+    }
+    return nullptr;
+}
+
+bool installer_process::has_ended() const {
+    return ::WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT;
+}
+
+PROCESS_MEMORY_COUNTERS installer_process::memory() const {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!::GetProcessMemoryInfo(process_.get(), &counters, sizeof counters))
+        fail(L"cannot read the installer's memory: error " + std::to_wstring(::GetLastError()));
+    return counters;
+}
+
+std::wstring box_text(HWND box) {
+    return text_of(::GetDlgItem(box, message_text));
+}
+
+bool has_button(HWND box, int id) {
+    const HWND button = ::GetDlgItem(box, id);
+    return button && ::IsWindowVisible(button);
+}
+
+void answer(HWND box, int id) {
+    if (!::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id))))
+        fail(L"cannot answer the box: error " + std::to_wstring(::GetLastError()));
 }
 
 } // namespace e2e

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include "foundation/system/unique_any.hpp"
 
@@ -41,6 +42,10 @@ inline constexpr WPARAM about_command = 16;
 
 enum class wizard_page { start, mode, options, install, end };
 
+// Asks installer_process to start the program without waiting for its wizard.
+struct no_wait_t {};
+inline constexpr no_wait_t no_wait{};
+
 // A path given by the build (a Unix path under Wine's Z: drive) or already in Windows form.
 std::filesystem::path windows_path(std::string_view path);
 
@@ -57,6 +62,9 @@ class installer_process {
 public:
     // Starts the program and waits for its wizard.
     explicit installer_process(const std::filesystem::path& setup);
+    // Starts the program and returns at once: for a run that may show a box instead of its
+    // wizard, which find_wizard then looks for.
+    installer_process(const std::filesystem::path& setup, no_wait_t);
     // A program the test leaves running is ended.
     ~installer_process();
     installer_process(const installer_process&) = delete;
@@ -89,11 +97,24 @@ public:
     // The process's exit code once it has ended; nothing when it does not end in time.
     std::optional<int> wait_for_exit(std::chrono::milliseconds timeout);
 
+    // Whether the wizard shows now; once it does, it is the main window.
+    bool find_wizard();
+    // A visible message box of the program, or null.
+    HWND message_box() const;
+    bool has_ended() const;
+    // The process's working set now and its peak so far.
+    PROCESS_MEMORY_COUNTERS memory() const;
+
 private:
     vd::unique_handle process_;
     DWORD id_ = 0;
     HWND main_ = nullptr;
 };
+
+// A message box's text, and its answer as the user gives it: the button's command, posted.
+std::wstring box_text(HWND box);
+bool has_button(HWND box, int id);
+void answer(HWND box, int id);
 
 // Throws std::runtime_error with the text, UTF-8.
 [[noreturn]] void fail(std::wstring_view text);

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Measures whole installations: the real installer, driven through its wizard as the
+# end-to-end tests drive it (installer_e2e.exe --benchmark), installs into a fresh folder of a
+# Wine prefix made for this benchmark, once with the product's payload (StelvaneSetup.exe) and
+# once built again around a large payload (StelvaneSetupLarge.exe): the product's files and the
+# extraction benchmark's corpus of about 150 MB in 77 files (large_corpus.sh).
+#
+# After a warm-up it runs interleaved pairs (the host's `bzip2 -dc` of the installer's stored
+# stream, then one installation) and prints the median, min and max of the time from the
+# Install click until the install page says that the installation has ended, and of its ratio
+# to the host time; then the installer's peak working set and the installation's own share
+# (the peak minus the idle wizard's working set just before the click).
+# Run scripts/test.sh (or run.sh) first. BENCH_PAIRS sets the number of pairs (at least 5).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${STELVANE_BUILD:-$root/build}"
+# The wizard needs a display; Wine's desktop keeps to the one it first sees.
+if [ -z "${BENCH_DISPLAY_READY:-}" ]; then
+    BENCH_DISPLAY_READY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+# The large installer's build takes its payload from here.
+work="$build/bench-installation"
+prefix="$build/bench-wineprefix"
+pairs="${BENCH_PAIRS:-7}"
+[ "$pairs" -ge 5 ] || pairs=5
+source "$root/benchmarks/large_corpus.sh"
+
+export WINEPREFIX="$build/wineprefix"
+cmake --build "$build" --target payload_builder stelvane_setup installer_e2e >/dev/null
+rm -rf "$work/data" && mkdir -p "$work"
+list="$work/large-payload.list"
+cp "$build/resources/payload.list" "$list"
+make_large_corpus "$work" "$list"
+"$build/wine-run.sh" "$build/tools/payload_builder.exe" "$list" "$work/large-payload.new" >/dev/null
+# An unchanged payload keeps its time, and the large installer is not linked again.
+if cmp -s "$work/large-payload.new" "$work/large-payload.bz2"; then
+    rm "$work/large-payload.new"
+else
+    mv "$work/large-payload.new" "$work/large-payload.bz2"
+fi
+rm -rf "$work/data"
+cmake --build "$build" --target stelvane_setup_large >/dev/null
+large_setup="$build/benchmarks/StelvaneSetupLarge.exe"
+
+stop() {
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+}
+stop
+rm -rf "$prefix" "$prefix.lock"
+trap stop EXIT
+
+# One installation; prints "seconds idle peak".
+installation() {
+    STELVANE_WINEPREFIX="$prefix" "$build/wine-run.sh" "$build/tests/installer_e2e.exe" --benchmark "$1" 'C:\Bench\Stelvane 8'
+}
+
+host() {
+    local start
+    start=$(date +%s.%N)
+    bzip2 -dc "$1" > /dev/null
+    echo "$(date +%s.%N) - $start" | bc
+}
+
+# median, min and max of the numbers on standard input
+stats() { sort -g | awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f (min %.3f, max %.3f)", m, v[1], v[NR]}'; }
+
+measure() {  # name setup stored-stream
+    local name=$1 setup=$2 stream=$3 inflated
+    host "$stream" >/dev/null
+    installation "$setup" >/dev/null
+    : > "$work/runs"
+    for _ in $(seq 1 "$pairs"); do
+        local h run
+        h=$(host "$stream")
+        run=$(installation "$setup")
+        echo "$h $run" >> "$work/runs"
+    done
+    inflated=$(bzip2 -dc "$stream" | wc -c)
+    printf '%s: %.1f MB inflated, %.1f MB stored, %d interleaved pairs after a warm-up\n' \
+        "$name" "$(echo "$inflated / 1000000" | bc -l)" "$(echo "$(stat -c %s "$stream") / 1000000" | bc -l)" "$pairs"
+    printf '  host bzip2 -dc      %s s\n' "$(awk '{print $1}' "$work/runs" | stats)"
+    printf '  installation        %s s, ratio %s (target 2.25x)\n' \
+        "$(awk '{print $2}' "$work/runs" | stats)" "$(awk '{print $2 / $1}' "$work/runs" | stats)"
+    printf '  idle wizard         %s MiB\n' "$(awk '{print $3 / 1048576}' "$work/runs" | stats)"
+    printf '  peak working set    %s MiB; own share %s MiB (target 4 MiB)\n' \
+        "$(awk '{print $4 / 1048576}' "$work/runs" | stats)" "$(awk '{print ($4 - $3) / 1048576}' "$work/runs" | stats)"
+}
+
+measure "product payload" "$build/StelvaneSetup.exe" "$build/resources/payload.bz2"
+measure "large payload ($(grep -c . "$list") files)" "$large_setup" "$work/large-payload.bz2"
