@@ -44,18 +44,35 @@ void clear_read_only(const std::wstring& path, DWORD attributes) {
         set_attributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// A copy that failed part-way (a full disk where the backups go) may leave its beginning at
+// the backup's name, which was drawn free for this backup alone; it goes. A name that another
+// program took meanwhile is left to it.
+DWORD discard_partial_backup(const std::wstring& backup, DWORD error) {
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(backup.c_str());
+    }
+    return error;
+}
+
 // Moves (or copies) source to the backup name; the backup carries the attributes source had.
 // ERROR_SUCCESS, or the failure's Win32 code.
 DWORD make_backup(const std::wstring& source, const std::wstring& backup, bool copy) {
-    if (copy)
-        return ::CopyFileW(source.c_str(), backup.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
+    if (copy) {
+        if (::CopyFileW(source.c_str(), backup.c_str(), TRUE))
+            return ERROR_SUCCESS;
+        return discard_partial_backup(backup, ::GetLastError());
+    }
     const DWORD attributes = ::GetFileAttributesW(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return ::GetLastError();
     clear_read_only(source, attributes);
+    // Across volumes the move is a copy and a delete.
     if (!::MoveFileExW(source.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         const DWORD error = ::GetLastError();
         set_attributes(source, attributes);
+        if (::GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES)
+            discard_partial_backup(backup, error);
         return error;
     }
     set_attributes(backup, attributes);

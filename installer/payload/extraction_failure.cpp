@@ -11,9 +11,15 @@
 #include <filesystem>
 #include <ios>
 
+#include <windows.h>
+
 void clear_runtime_errors() noexcept {
     errno = 0;
     _doserrno = 0;
+    // Wine's C runtime takes the thread's last error for _doserrno when WriteFile reports a
+    // short write (a full disk) as a success: an error left by an earlier call must not pass
+    // for this write's.
+    ::SetLastError(ERROR_SUCCESS);
 }
 
 std::error_code error_code_of_exception(const std::exception& e) {

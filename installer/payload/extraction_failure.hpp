@@ -6,8 +6,8 @@
 #include <system_error>
 #include <utility>
 
-// Clears the C runtime's errno and _doserrno, so that a failure is never reported with a
-// value left behind by an earlier, successful file operation.
+// Clears the C runtime's errno and _doserrno and the thread's last error, so that a failure is
+// never reported with a value left behind by an earlier file operation.
 void clear_runtime_errors() noexcept;
 
 std::error_code error_code_of_exception(const std::exception& e);
