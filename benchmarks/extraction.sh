@@ -14,6 +14,7 @@ work="${BENCH_DIR:-$build/bench}"
 pairs="${BENCH_PAIRS:-7}"
 [ "$pairs" -ge 5 ] || pairs=5
 source "$root/benchmarks/large_corpus.sh"
+source "$root/benchmarks/timing.sh"
 
 export WINEPREFIX="$build/wineprefix"
 cmake --build "$build" --target payload_builder payload_check stelvane_setup >/dev/null
@@ -33,16 +34,6 @@ check() {
     echo "$out" | awk '/^verify / {v = $2} /^extract ok/ {e = $3} /^working set before/ {i = $5} /^peak working set/ {p = $4}
                        END {print v, e, i, p}'
 }
-
-host() {
-    local start
-    start=$(date +%s.%N)
-    bzip2 -dc "$1" > /dev/null
-    echo "$(date +%s.%N) - $start" | bc
-}
-
-# median, min and max of the numbers on standard input
-stats() { sort -g | awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f (min %.3f, max %.3f)", m, v[1], v[NR]}'; }
 
 measure() {  # name payload
     local name=$1 payload=$2 inflated stored

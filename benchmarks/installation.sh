@@ -24,6 +24,7 @@ prefix="$build/bench-wineprefix"
 pairs="${BENCH_PAIRS:-7}"
 [ "$pairs" -ge 5 ] || pairs=5
 source "$root/benchmarks/large_corpus.sh"
+source "$root/benchmarks/timing.sh"
 
 export WINEPREFIX="$build/wineprefix"
 cmake --build "$build" --target payload_builder stelvane_setup installer_e2e >/dev/null
@@ -53,16 +54,6 @@ trap stop EXIT
 installation() {
     STELVANE_WINEPREFIX="$prefix" "$build/wine-run.sh" "$build/tests/installer_e2e.exe" --benchmark "$1" 'C:\Bench\Stelvane 8'
 }
-
-host() {
-    local start
-    start=$(date +%s.%N)
-    bzip2 -dc "$1" > /dev/null
-    echo "$(date +%s.%N) - $start" | bc
-}
-
-# median, min and max of the numbers on standard input
-stats() { sort -g | awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f (min %.3f, max %.3f)", m, v[1], v[NR]}'; }
 
 measure() {  # name setup stored-stream
     local name=$1 setup=$2 stream=$3 inflated
