@@ -91,7 +91,8 @@ std::vector<std::wstring> machine_differences(const machine_state& before, const
         for (auto& line : testing_support::tree_differences(before.trees[i], after.trees[i]))
             lines.push_back(std::move(line));
     }
-    compare_values(L"HKLM\\" + std::wstring(product_uninstall_key), before.uninstall_values, after.uninstall_values, lines);
+    compare_values(L"HKLM\\" + std::wstring(product_uninstall_key), before.uninstall_values, after.uninstall_values,
+                   lines);
     compare_values(L"HKLM\\" + std::wstring(maker_machine_key), before.maker_values, after.maker_values, lines);
     return lines;
 }

@@ -96,8 +96,8 @@ run_result install_over(installer_process& run) {
     if (text_of(run.button(next_button)) != install_label)
         fail(L"the install page offers " + text_of(run.button(next_button)) + L" instead of Install");
     run.install();
-    return {text_of(run.control(wizard_page::install, status_log)), text_of(run.control(wizard_page::install, hint_label)),
-            text_of(run.button(next_button))};
+    return {text_of(run.control(wizard_page::install, status_log)),
+            text_of(run.control(wizard_page::install, hint_label)), text_of(run.button(next_button))};
 }
 
 // Ends the installer as a user would: Next and Exit once installed, else Cancel and Yes.
@@ -158,9 +158,9 @@ std::wstring regex_escaped(const std::wstring& text) {
 
 // The line of a written file that failed: its target, or for a set-up file any work folder.
 std::wstring failed_file_line(const written_file& file) {
-    const auto target = file.target.empty()
-                            ? regex_escaped(world->temporary_folder.wstring() + L"\\vandrel_{") + L"[0-9a-f-]{36}\\}\\\\" + regex_escaped(file.name)
-                            : regex_escaped(file.target.wstring());
+    const auto work_folder = regex_escaped(world->temporary_folder.wstring() + L"\\vandrel_{") + L"[0-9a-f-]{36}\\}";
+    const auto target = file.target.empty() ? work_folder + L"\\\\" + regex_escaped(file.name)
+                                            : regex_escaped(file.target.wstring());
     return L"Copying File \"" + target + L"\"\\.\\.\\.Failed";
 }
 
@@ -186,7 +186,8 @@ std::vector<std::wstring> check_other_steps(const run_result& result, later_step
             continue;
         const auto& record = plan.payload.records[file.record];
         std::error_code error;
-        if (!fs::exists(file.target, error) || fs::file_size(file.target) != record.size || file_crc(file.target) != record.crc)
+        if (!fs::exists(file.target, error) || fs::file_size(file.target) != record.size ||
+            file_crc(file.target) != record.crc)
             problems.push_back(L"not installed: " + file.target.wstring());
     }
     for (const auto& [target, bytes] : world->shared) {
@@ -202,8 +203,9 @@ std::vector<std::wstring> check_other_steps(const run_result& result, later_step
     if (failed != later_step::directx && result.log.find(L"Updating DirectX...OK") == std::wstring::npos)
         problems.push_back(L"DirectX was not set up");
     const auto uninstall = values_of(HKEY_LOCAL_MACHINE, product_uninstall_key);
-    if (failed != later_step::uninstall_key &&
-        (string_value(uninstall, L"DisplayName") != L"Stelvane 8.01" || string_value(uninstall, L"UninstallString") != uninstaller))
+    const bool entry_written = string_value(uninstall, L"DisplayName") == L"Stelvane 8.01" &&
+                               string_value(uninstall, L"UninstallString") == uninstaller;
+    if (failed != later_step::uninstall_key && !entry_written)
         problems.push_back(L"no uninstall entry");
     const auto maker = values_of(HKEY_LOCAL_MACHINE, maker_machine_key);
     if (failed != later_step::program_path_value && string_value(maker, program_path_value) != program)
@@ -264,7 +266,8 @@ void run_point(const fault_point& point) {
         if (point.file) {
             const auto& file = world->plan.written[*point.file];
             problems = check_rolled_back(result, failed_file_line(file), expected_code(point.how), before);
-            row.outcome = L"\"" + (status_lines(result.log).empty() ? L"" : status_lines(result.log).back()) + L"\", " + result.hint;
+            const auto lines = status_lines(result.log);
+            row.outcome = L"\"" + (lines.empty() ? L"" : lines.back()) + L"\", " + result.hint;
             if (problems.empty())
                 row.outcome += L" Everything as before.";
             end_run(run, false);
@@ -367,11 +370,13 @@ std::unique_ptr<fault_world> make_world() {
     return made;
 }
 
-std::vector<testing_support::damaged_payload_case> chosen_cases(std::vector<testing_support::damaged_payload_case> all, bool every) {
+using damaged_cases = std::vector<testing_support::damaged_payload_case>;
+
+damaged_cases chosen_cases(damaged_cases all, bool every) {
     if (every)
         return all;
     // Every 50th, and the first of each outcome.
-    std::vector<testing_support::damaged_payload_case> chosen;
+    damaged_cases chosen;
     std::vector<std::optional<int>> outcomes;
     for (std::size_t i = 0; i < all.size(); ++i) {
         const bool new_outcome = std::ranges::find(outcomes, all[i].code) == outcomes.end();
@@ -391,11 +396,13 @@ void write_report(const fs::path& file, bool every, double seconds) {
         width[0] = std::max(width[0], row.point.size());
         width[1] = std::max(width[1], row.made_to_fail.size());
     }
-    const auto cell = [](const std::wstring& text, std::size_t size) { return text + std::wstring(size - std::min(size, text.size()), L' '); };
-    std::wstring text = L"Fault injection over whole installations by StelvaneSetup.exe under Wine, each over the same\r\n"
-                        L"previous installation on a small disk F:. Matrix: " +
-                        std::wstring(every ? L"every point in every way and every damaged payload" : L"the fixed subset") +
-                        L". " + std::to_wstring(passed) + L" of " + std::to_wstring(rows.size()) + L" passed in " +
+    const auto cell = [](const std::wstring& text, std::size_t size) {
+        return text + std::wstring(size - std::min(size, text.size()), L' ');
+    };
+    const std::wstring matrix = every ? L"every point in every way and every damaged payload" : L"the fixed subset";
+    std::wstring text = L"Fault injection over whole installations by StelvaneSetup.exe under Wine, each over the\r\n"
+                        L"same previous installation on a small disk F:. Matrix: " + matrix + L". " +
+                        std::to_wstring(passed) + L" of " + std::to_wstring(rows.size()) + L" passed in " +
                         std::to_wstring(static_cast<int>(seconds)) + L" s.\r\n\r\n";
     text += cell(L"point", width[0]) + L" | " + cell(L"made to fail by", width[1]) + L" | result | seconds | outcome\r\n";
     for (const auto& row : rows) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
-#include <functional>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -93,8 +93,8 @@ const char* failure_id(failure how) {
 std::uint64_t pages_taken_before(const installation_plan& plan, std::size_t k) {
     std::uint64_t pages = 0;
     for (std::size_t j = 0; j < k; ++j) {
-        const auto& w = plan.written[j];
-        pages += w.on_small_disk ? pages_of(w.size) : pages_of(w.previous_size);
+        const auto& file = plan.written[j];
+        pages += file.on_small_disk ? pages_of(file.size) : pages_of(file.previous_size);
     }
     return pages;
 }
@@ -102,8 +102,8 @@ std::uint64_t pages_taken_before(const installation_plan& plan, std::size_t k) {
 // Free pages that let every file before k be written and leave file k (or its backup) a page
 // short.
 std::uint64_t free_pages_to_fail(const installation_plan& plan, std::size_t k) {
-    const auto& w = plan.written[k];
-    return pages_taken_before(plan, k) + pages_of(w.on_small_disk ? w.size : w.previous_size) - 1;
+    const auto& file = plan.written[k];
+    return pages_taken_before(plan, k) + pages_of(file.on_small_disk ? file.size : file.previous_size) - 1;
 }
 
 std::string damaged_content_payload(const installation_plan& plan, std::size_t record) {
@@ -174,22 +174,22 @@ installation_plan make_plan(const fs::path& setup, const fs::path& install_folde
         const auto kind = static_cast<payload_kind>(record.kind);
         if (kind == payload_kind::shared)
             continue;
-        written_file w;
-        w.record = i;
-        w.kind = kind;
-        w.name = record.file_name();
-        w.size = record.size;
-        w.target = target_of(record, install_folder, samples_name);
-        if (w.target.empty()) {
-            w.on_small_disk = lower(temporary_folder.root_path().wstring()) == lower(plan.small_disk.wstring());
+        written_file file;
+        file.record = i;
+        file.kind = kind;
+        file.name = record.file_name();
+        file.size = record.size;
+        file.target = target_of(record, install_folder, samples_name);
+        if (file.target.empty()) {
+            file.on_small_disk = lower(temporary_folder.root_path().wstring()) == lower(plan.small_disk.wstring());
         } else {
             std::error_code error;
-            w.previous_size = fs::exists(w.target, error) ? fs::file_size(w.target) : 0;
-            w.on_small_disk = lower(w.target.root_path().wstring()) == lower(plan.small_disk.wstring());
-            const auto folder = w.target.parent_path();
-            w.first_in_folder = folders.insert(lower(folder.wstring())).second && lower(folder.wstring()) != lower(install_folder.wstring());
+            file.previous_size = fs::exists(file.target, error) ? fs::file_size(file.target) : 0;
+            file.on_small_disk = lower(file.target.root_path().wstring()) == lower(plan.small_disk.wstring());
+            const auto folder = lower(file.target.parent_path().wstring());
+            file.first_in_folder = folders.insert(folder).second && folder != lower(install_folder.wstring());
         }
-        plan.written.push_back(std::move(w));
+        plan.written.push_back(std::move(file));
     }
     return plan;
 }
@@ -258,24 +258,24 @@ std::wstring expected_code(failure how) {
 std::vector<fault_point> every_point(const installation_plan& plan) {
     std::vector<fault_point> points;
     for (std::size_t k = 0; k < plan.written.size(); ++k) {
-        const auto& w = plan.written[k];
+        const auto& file = plan.written[k];
         std::vector<failure> ways;
-        if (w.kind != payload_kind::setup_only) {
+        if (file.kind != payload_kind::setup_only) {
             ways.push_back(failure::held_without_sharing);
-            if (w.kind == payload_kind::sample)
+            if (file.kind == payload_kind::sample)
                 ways.push_back(failure::held_for_reading);
-            if (w.first_in_folder)
+            if (file.first_in_folder)
                 ways.push_back(failure::folder_is_a_file);
         }
-        if (plan.small_disk_limited)
-            ways.push_back(failure::full_disk);
+        ways.push_back(failure::full_disk);
         ways.push_back(failure::damaged_byte);
-        const auto where = (w.target.empty() ? (plan.temporary_folder / L"vandrel_{...}" / w.name).wstring() : w.target.wstring()) +
-                           L" (" + kind_name(w.kind) + L")";
+        const auto target = file.target.empty() ? plan.temporary_folder / L"vandrel_{...}" / file.name : file.target;
+        const auto where = target.wstring() + L" (" + kind_name(file.kind) + L")";
         for (const auto how : ways) {
             char number[8];
             std::snprintf(number, sizeof number, "%02zu", k + 1);
-            points.push_back({std::string("file_") + number + "_" + id_text(w.name) + "_" + failure_id(how), where, how, k, {}});
+            const auto id = std::string("file_") + number + "_" + id_text(file.name) + "_" + failure_id(how);
+            points.push_back({id, where, how, k, {}});
         }
     }
     const std::tuple<const char*, const wchar_t*, later_step, failure> steps[] = {
@@ -293,29 +293,22 @@ std::vector<fault_point> every_point(const installation_plan& plan) {
 }
 
 std::vector<fault_point> quick_points(const installation_plan& plan) {
+    const std::pair<payload_kind, failure> files[] = {
+        {payload_kind::main_program, failure::held_without_sharing}, {payload_kind::uninstaller, failure::full_disk},
+        {payload_kind::ordinary, failure::folder_is_a_file},         {payload_kind::ordinary, failure::damaged_byte},
+        {payload_kind::sample, failure::held_for_reading},           {payload_kind::sample, failure::full_disk},
+        {payload_kind::setup_only, failure::damaged_byte},           {payload_kind::setup_only, failure::full_disk}};
     const auto all = every_point(plan);
-    const auto written = [&](const fault_point& p) -> const written_file* { return p.file ? &plan.written[*p.file] : nullptr; };
-    const std::vector<std::function<bool(const fault_point&)>> picks{
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::main_program && p.how == failure::held_without_sharing; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::uninstaller && p.how == failure::full_disk; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::ordinary && p.how == failure::folder_is_a_file; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::ordinary && p.how == failure::damaged_byte; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::sample && p.how == failure::held_for_reading; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::sample && p.how == failure::full_disk; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::setup_only && p.how == failure::damaged_byte; },
-        [&](const fault_point& p) { return written(p) && written(p)->kind == payload_kind::setup_only && p.how == failure::full_disk; },
-        [&](const fault_point& p) { return p.step.has_value(); },
-    };
     std::vector<fault_point> points;
-    for (const auto& pick : picks) {
-        for (const auto& p : all) {
-            if (!pick(p))
-                continue;
-            points.push_back(p);
-            if (!p.step)
-                break;  // one file each; every later step
-        }
+    for (const auto& [kind, how] : files) {
+        const auto found = std::ranges::find_if(all, [&](const fault_point& point) {
+            return point.file && plan.written[*point.file].kind == kind && point.how == how;
+        });
+        if (found != all.end())
+            points.push_back(*found);
     }
+    const auto is_step = [](const fault_point& point) { return point.step.has_value(); };
+    std::ranges::copy_if(all, std::back_inserter(points), is_step);
     return points;
 }
 
@@ -374,7 +367,8 @@ fault_injection::fault_injection(const installation_plan& plan, const fault_poin
 void fault_injection::hold() {
     const written_file* file = point_.file ? &plan_.written[*point_.file] : nullptr;
     if (point_.how == failure::held_without_sharing) {
-        const auto path = file ? file->target : point_.step == later_step::start_menu_link ? start_menu_link() : desktop_link();
+        const auto link = point_.step == later_step::start_menu_link ? start_menu_link() : desktop_link();
+        const auto path = file ? file->target : link;
         held_ = hold_file(path, 0);
     } else if (point_.how == failure::held_for_reading) {
         held_ = hold_file(file->target, FILE_SHARE_READ);
@@ -402,7 +396,8 @@ void fault_injection::after_start() {
             vd::throw_system_error(static_cast<DWORD>(status));
         const vd::unique_hkey held(link);
         maker_key_linked_ = true;
-        status = ::RegSetValueExW(held.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(unreachable_key),
+        status = ::RegSetValueExW(held.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                  reinterpret_cast<const BYTE*>(unreachable_key),
                                   static_cast<DWORD>(std::wcslen(unreachable_key) * sizeof(wchar_t)));
         if (status != ERROR_SUCCESS)
             vd::throw_system_error(static_cast<DWORD>(status));

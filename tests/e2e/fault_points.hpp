@@ -81,7 +81,8 @@ std::wstring step_line(later_step step);
 
 // Every written file in every way it can be made to fail, then every later step.
 std::vector<fault_point> every_point(const installation_plan& plan);
-// A fixed few of those: every kind of file, every way of failing and every later step once.
+// A fixed few of those: every kind of file, every way of failing and every later step at
+// least once.
 std::vector<fault_point> quick_points(const installation_plan& plan);
 
 // The code text that a failed extraction shows for this way of failing (a pattern).

@@ -202,8 +202,9 @@ std::vector<damaged_payload_case> damaged_payloads(const std::string& stored) {
             return list;
         };
         const std::wstring bad_name(bad_names[r % bad_names.size()]);
-        forged(which + " file name \"" + narrow(bad_name) + "\"",
-               inflated_payload(items_with(r, L"D:\\build\\" + bad_name, record.target), payload_checks::raw), unexpected);
+        const auto renamed = items_with(r, L"D:\\build\\" + bad_name, record.target);
+        forged(which + " file name \"" + narrow(bad_name) + "\"", inflated_payload(renamed, payload_checks::raw),
+               unexpected);
         const auto components = template_components(record.target);
         std::wstring bad_template;
         std::string what;
@@ -233,7 +234,8 @@ std::vector<damaged_payload_case> damaged_payloads(const std::string& stored) {
             forged(which + " size one less", with_field(inflated, f.size, record.size - 1), invalid_checksum);
             break;
         case 1:
-            forged(which + " size one more", with_field(inflated, f.size, record.size + 1), last ? unexpected : invalid_checksum);
+            forged(which + " size one more", with_field(inflated, f.size, record.size + 1),
+                   last ? unexpected : invalid_checksum);
             break;
         case 2:
             forged(which + " checksum with a bit flipped", with_field(inflated, f.crc, record.crc ^ (1u << (r % 32))),

@@ -47,7 +47,8 @@ fs::path known_folder(const KNOWNFOLDERID& id) {
 
 void remove_folder(const fs::path& folder) {
     std::error_code ignored;
-    for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator(); it.increment(ignored))
+    for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored))
         ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
     fs::remove_all(folder, ignored);
 }
@@ -90,7 +91,8 @@ protected:
         {
             dlg_install::context_scope scope(page, context);
             extracted = extract_payload(payload, (folder / "install").wstring(), (folder / "samples").wstring(),
-                                        (folder / "work").wstring(), [this](notification n) { return page.on_notification(n); });
+                                        (folder / "work").wstring(),
+                                        [this](notification n) { return page.on_notification(n); });
         }
         if (!extracted)
             not_undone_ = settings.journal.rollback();
@@ -140,7 +142,8 @@ TEST_F(damaged_installation, every_damaged_payload_ends_in_its_code_and_changes_
     for (std::size_t i = 0; i < records.size(); ++i) {
         const auto kind = static_cast<payload_kind>(records[i].kind);
         if (kind == payload_kind::shared)
-            settings.journal.previous_entries.emplace_back(entry_kind::file, begun[i], L"", true, static_cast<std::int32_t>(kind));
+            settings.journal.previous_entries.emplace_back(entry_kind::file, begun[i], L"", true,
+                                                           static_cast<std::int32_t>(kind));
         else if (kind != payload_kind::setup_only)
             write_file(begun[i], "previous " + std::to_string(i));
     }
@@ -171,7 +174,8 @@ TEST_F(damaged_installation, every_damaged_payload_ends_in_its_code_and_changes_
         if (!extracted) {
             EXPECT_TRUE(log().ends_with(L"Failed\r\n")) << testing::PrintToString(log());
         }
-        EXPECT_TRUE(not_undone_.empty()) << not_undone_.size() << " entries not undone, the first " << not_undone_.front().path;
+        EXPECT_TRUE(not_undone_.empty()) << not_undone_.size() << " entries not undone, the first "
+                                         << not_undone_.front().path;
         EXPECT_TRUE(settings.journal.entries.empty());
         const auto after = world();
         for (std::size_t t = 0; t < after.size(); ++t) {
