@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/app/initialization.hpp"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,10 +38,6 @@ protected:
                 found.push_back(item.path());
         }
         return found;
-    }
-
-    static bool under_wine() {
-        return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
     }
 
     testing_support::test_folder world_;

@@ -229,7 +229,7 @@ TEST_F(journal_registry, an_existing_key_is_saved_and_restored) {
     EXPECT_EQ(fs::path(saved.backup).parent_path(), temp_);
 
     parent_.open_subkey(name_).set_string(L"DisplayName", L"Stelvane 8.01");
-    if (under_wine())
+    if (vd::details::running_on_wine())
         GTEST_SKIP() << "Wine: RegRestoreKeyW is a stub that restores nothing";
     EXPECT_TRUE(journal_details::undo_registry_key(parent_.get(), name_, saved.backup));
     EXPECT_EQ(display_name(), L"Stelvane 8.00");

@@ -20,6 +20,9 @@
 #include "support/ui_language_scope.hpp"
 #include "support/watchdog.hpp"
 
+#include "foundation/app/initialization.hpp"
+#include "support/test_settings.hpp"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -187,15 +190,6 @@ private:
     fs::path saved_;
 };
 
-bool under_wine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-installer_settings& settings_with_test_id() {
-    if (vd::application_id().empty())
-        vd::details::set_application_id(L"Stelvane8DamagedRegistryTest");
-    return installer_settings::instance();
-}
 
 class damaged_registry : public testing::Test {
 protected:
@@ -214,7 +208,7 @@ protected:
         vd::set_ui_language(saved_language_);
     }
 
-    installer_settings& settings_ = settings_with_test_id();
+    installer_settings& settings_ = testing_support::settings_with_test_id(L"Stelvane8DamagedRegistryTest");
     std::uint32_t saved_language_ = vd::language_state::instance().language;
     registry_override machine_{HKEY_LOCAL_MACHINE};
     registry_override user_{HKEY_CURRENT_USER};
@@ -396,7 +390,7 @@ TEST_F(damaged_registry_window, keeps_to_its_minimum_and_the_largest_size) {
 TEST_F(damaged_registry_window, stays_on_the_display_whatever_size_was_saved) {
     for (const auto& saved : {size_value(INT_MAX, INT_MAX), size_value(100000, -5), size_value(-1, 100000)}) {
         RECT rect = window_rect(saved);
-        if (!::MonitorFromRect(&rect, MONITOR_DEFAULTTONULL) && under_wine())
+        if (!::MonitorFromRect(&rect, MONITOR_DEFAULTTONULL) && vd::details::running_on_wine())
             GTEST_SKIP() << "Wine: DM_REPOSITION leaves a dialog where it is, off the display";
         EXPECT_TRUE(::MonitorFromRect(&rect, MONITOR_DEFAULTTONULL))
             << rect.left << ", " << rect.top << ", " << rect.right << ", " << rect.bottom;

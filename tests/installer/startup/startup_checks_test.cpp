@@ -10,6 +10,7 @@
 #include "installer/journal/journal_file.hpp"
 #include "installer/startup/installer_texts.hpp"
 #include "support/box_answerer.hpp"
+#include "support/test_settings.hpp"
 #include "support/test_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -28,14 +29,6 @@ using testing_support::box_answerer;
 using testing_support::test_folder;
 
 namespace {
-
-// The installer's kernel objects carry the application id, which the program's initialisation
-// fixes; the tests name theirs apart from a real installer's.
-installer_settings& settings_with_test_id() {
-    if (vd::application_id().empty())
-        vd::details::set_application_id(L"Stelvane8StartupTest");
-    return installer_settings::instance();
-}
 
 // The fields start-up fills, as a new object has them; the language as it was.
 class startup_checks : public testing::Test {
@@ -58,7 +51,7 @@ protected:
         settings_.journal = uninstall_log();
     }
 
-    installer_settings& settings_ = settings_with_test_id();
+    installer_settings& settings_ = testing_support::settings_with_test_id(L"Stelvane8StartupTest");
     std::uint32_t saved_language_ = vd::language_state::instance().language;
 };
 
