@@ -110,8 +110,9 @@ notification::result dlg_install::on_file_begins(const payload_file& record) {
             return notification::result::skip;
         }
         // Already there: kept as it is, and journalled as done, which the uninstaller relies
-        // on; nothing overwrites it, so nothing needs a copy.
-        if (std::filesystem::exists(record.target)) {
+        // on; nothing overwrites it, so nothing needs a copy. A folder of its name is no such
+        // file: the journal fails it with its line.
+        if (std::filesystem::exists(record.target) && !std::filesystem::is_directory(record.target)) {
             journal.add_file(record.target, static_cast<std::int32_t>(payload_kind::shared), true);
             journal.set_result(true, L"");
             grant_users(record.target);

@@ -33,6 +33,11 @@ bool exists_now(const std::wstring& path) {
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool is_existing_folder(const std::wstring& path) {
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Read-only files and folders refuse to be deleted and, moved to another volume, refuse to
 // leave their place; they lose the attribute for the move and get it back afterwards.
 void set_attributes(const std::wstring& path, DWORD attributes) {
@@ -152,6 +157,12 @@ std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {
 void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind, bool copy) {
     pending = true;
     create_folders(fs::path(path).parent_path().wstring());
+    // A folder where the file goes is not a file to replace: put aside, it would take the
+    // user's files in it away with it. The file fails, and the folder stays as it is.
+    if (is_existing_folder(path)) {
+        pending = false;
+        vd::throw_system_error(ERROR_ALREADY_EXISTS);
+    }
     entries.push_back({entry_kind::file, path, L"", false, payload_kind});
     if (!exists_now(path))
         return;

@@ -82,7 +82,8 @@ public:
     // copy true it is a shared file that stays in place and is not overwritten, so it needs no
     // backup and rollback leaves it alone. When an existing file cannot be moved away (locked,
     // disk full) it must not be overwritten: the entry is taken back and the failure is thrown
-    // as std::system_error, which fails the extraction.
+    // as std::system_error, which fails the extraction. So is a folder that stands at path: it
+    // stays where it is.
     void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy);
 
     // Before a shell link is made in folder; the previous installation's link of the same kind

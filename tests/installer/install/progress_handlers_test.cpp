@@ -144,6 +144,19 @@ TEST_F(progress_handlers, failures_close_the_line_and_show_the_code) {
     locked.reset();
     settings.journal.rollback();
 
+    // So does a folder where a file goes, a shared one too; what is in the folder stays.
+    for (const auto target : {install / "Languages" / "fr.dll", install / "Shared" / "Kept.dat"}) {
+        ::SetWindowTextW(log_window(), L"");
+        fs::remove(target);
+        write_file(target / "mine.txt", "the user's");
+        EXPECT_FALSE(extract(items));
+        EXPECT_NE(log().find(L"Copying File \"" + target.wstring() + L"\"...Failed\r\n"), std::wstring::npos) << log();
+        EXPECT_EQ(hint(), L"Installation failed (Error Code 1:000000B7).");
+        settings.journal.rollback();
+        EXPECT_EQ(read_file(target / "mine.txt"), "the user's");
+        fs::remove_all(target);
+    }
+
     // The bar stays below 100 until the last byte.
     page.on_progress(999'999'999, 1'000'000'000);
     EXPECT_EQ(bar(), 99);
