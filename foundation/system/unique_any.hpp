@@ -64,6 +64,13 @@ struct file_handle_traits {
     static void close(type value) noexcept { ::CloseHandle(value); }
 };
 
+// A search of FindFirstFileW is closed with FindClose, never CloseHandle.
+struct find_handle_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type value) noexcept { ::FindClose(value); }
+};
+
 struct module_traits {
     using type = HMODULE;
     static type invalid() noexcept { return nullptr; }
@@ -152,6 +159,7 @@ struct cotaskmem_idlist_traits {
 
 using unique_handle = unique_any<details::handle_traits>;
 using unique_file = unique_any<details::file_handle_traits>;
+using unique_find = unique_any<details::find_handle_traits>;
 using unique_module = unique_any<details::module_traits>;
 using unique_local = unique_any<details::local_memory_traits>;
 using unique_hkey = unique_any<details::hkey_traits>;

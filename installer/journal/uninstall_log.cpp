@@ -9,6 +9,7 @@
 #include "foundation/system/path.hpp"
 #include "foundation/system/registry.hpp"
 #include "foundation/system/security.hpp"
+#include "foundation/system/unique_any.hpp"
 
 namespace fs = std::filesystem;
 
@@ -36,6 +37,21 @@ bool exists_now(const std::wstring& path) {
 bool is_existing_folder(const std::wstring& path) {
     const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The path of a file as it is spelt on disk: the path that found it may differ in case
+// ("readme.txt" for "README.TXT"), and a file put back must keep the name it had. The path
+// itself when the name cannot be read.
+std::wstring name_on_disk(const std::wstring& path) {
+    const fs::path file(path);
+    // FindFirstFileW would take these for wildcards and answer with another file's name.
+    if (file.filename().wstring().find_first_of(L"*?<>\"") != std::wstring::npos)
+        return path;
+    WIN32_FIND_DATAW found{};
+    const vd::unique_find search(::FindFirstFileW(path.c_str(), &found));
+    if (!search)
+        return path;
+    return (file.parent_path() / found.cFileName).wstring();
 }
 
 // Read-only files and folders refuse to be deleted and, moved to another volume, refuse to
@@ -175,6 +191,7 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
     // that neither the failure of this file nor a rollback touches what is there.
     DWORD error = ERROR_SUCCESS;
     try {
+        added.backup_of = name_on_disk(path);
         added.backup = vd::unique_temp_path(backup_pattern).wstring();
         error = make_backup(path, added.backup, false);
     } catch (...) {
@@ -187,7 +204,6 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
         pending = false;
         vd::throw_system_error(error);
     }
-    added.backup_of = path;
 }
 
 void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
@@ -201,11 +217,12 @@ void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     // A previous link that cannot be put aside is not overwritten: this link fails instead,
     // and its entry waits for that result.
     auto& added = entries.back();
+    const auto original = name_on_disk(previous->path);
     const auto backup = vd::unique_temp_path(backup_pattern).wstring();
     if (const DWORD error = make_backup(previous->path, backup, false); error != ERROR_SUCCESS)
         vd::throw_system_error(error);
     added.backup = backup;
-    added.backup_of = previous->path;
+    added.backup_of = original;
 }
 
 void uninstall_log::add_registry_key(HKEY existing) {

@@ -43,9 +43,9 @@ public:
         bool done = false;
         // The payload_kind of a written file; -1 for every other entry.
         std::int32_t payload_kind = -1;
-        // Where the backup was taken from, and so where rollback puts it back: the entry's own
-        // path for a file, the previous installation's link for a link, which may lie
-        // elsewhere than the new one.
+        // Where the backup was taken from, and so where rollback puts it back, spelt as it was
+        // on disk: the entry's own file, or the previous installation's link for a link, which
+        // may lie elsewhere than the new one.
         std::wstring backup_of;
         // The file or key was there before this run: a shared file left in place, or the
         // product's Uninstall key as it stood (put back from its backup when it has one).
@@ -83,7 +83,7 @@ public:
     // backup and rollback leaves it alone. When an existing file cannot be moved away (locked,
     // disk full) it must not be overwritten: the entry is taken back and the failure is thrown
     // as std::system_error, which fails the extraction. So is a folder that stands at path: it
-    // stays where it is.
+    // stays where it is. Rollback puts a replaced file back under the name it had on disk.
     void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy);
 
     // Before a shell link is made in folder; the previous installation's link of the same kind

@@ -53,8 +53,8 @@ vd::unique_file lock(const fs::path& file) {
 TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     write_file(root_ / L"app.exe", "old program");
     set_read_only(root_ / L"app.exe");
-    write_file(root_ / L"readme.txt", "old readme");
-    ASSERT_TRUE(::SetFileAttributesW((root_ / L"readme.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    write_file(root_ / L"README.TXT", "old readme");
+    ASSERT_TRUE(::SetFileAttributesW((root_ / L"README.TXT").c_str(), FILE_ATTRIBUTE_HIDDEN));
     write_file(root_ / L"shared.dat", "the user's data");
     write_file(root_ / L"old menu" / L"Stelvane.lnk", "old link");
     const auto before = snapshot(root_);
@@ -78,7 +78,7 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     log.add_file((root_ / L"shared.dat").wstring(), 3, true);
     log.set_result(true, L"");
 
-    // A replaced file whose writing failed half way.
+    // A replaced file whose writing failed half way; the payload spells its name otherwise.
     log.add_file((root_ / L"readme.txt").wstring(), 0, false);
     write_file(root_ / L"readme.txt", "half");
     log.set_result(false, L"");
