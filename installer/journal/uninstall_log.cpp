@@ -1,15 +1,19 @@
 #include "installer/journal/uninstall_log.hpp"
 
 #include <algorithm>
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
 
 #include "foundation/app/identity.hpp"
 #include "foundation/errors/error.hpp"
+#include "foundation/system/known_folders.hpp"
 #include "foundation/system/path.hpp"
 #include "foundation/system/registry.hpp"
 #include "foundation/system/security.hpp"
 #include "foundation/system/unique_any.hpp"
+
+#include <knownfolders.h>
 
 namespace fs = std::filesystem;
 
@@ -52,6 +56,32 @@ std::wstring name_on_disk(const std::wstring& path) {
     if (!search)
         return path;
     return (file.parent_path() / found.cFileName).wstring();
+}
+
+// Whether a previous installation's link may be put aside: a shell link in the user's or the
+// common Start menu or desktop. The previous journal may come from a folder that anybody can
+// write to (beside the installer, in the download folder), and what is put aside is deleted
+// once the installation stands, with administrator rights: nothing else it names is touched.
+bool is_link_in_shell_folders(const std::wstring& path) {
+    if (!exists_now(path) || is_existing_folder(path))
+        return false;
+    // An absolute path in its normal form has no ".." left to climb out of the folder.
+    const fs::path link = fs::path(path).lexically_normal();
+    if (!link.is_absolute() || _wcsicmp(link.extension().c_str(), L".lnk") != 0)
+        return false;
+    for (const KNOWNFOLDERID* id : {&FOLDERID_StartMenu, &FOLDERID_CommonStartMenu, &FOLDERID_Desktop, &FOLDERID_PublicDesktop}) {
+        fs::path root;
+        try {
+            root = vd::known_folder_path(*id);
+        } catch (const std::system_error&) {
+            continue;
+        }
+        for (auto folder = link.parent_path(); folder.has_relative_path(); folder = folder.parent_path()) {
+            if (vd::same_path(folder, root))
+                return true;
+        }
+    }
+    return false;
 }
 
 // Read-only files and folders refuse to be deleted and, moved to another volume, refuse to
@@ -212,7 +242,7 @@ void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     const auto kind = desktop ? entry_kind::desktop_link : entry_kind::start_menu_link;
     entries.push_back({kind, L"", L"", false, -1});
     const auto previous = std::ranges::find(previous_entries, kind, &entry::kind);
-    if (previous == previous_entries.end() || !exists_now(previous->path))
+    if (previous == previous_entries.end() || !is_link_in_shell_folders(previous->path))
         return;
     // A previous link that cannot be put aside is not overwritten: this link fails instead,
     // and its entry waits for that result.

@@ -87,8 +87,9 @@ public:
     void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy);
 
     // Before a shell link is made in folder; the previous installation's link of the same kind
-    // is moved to a backup. When it cannot be moved away, the failure is thrown and the entry
-    // stays pending: the link must not be made.
+    // is moved to a backup when it is a ".lnk" file in the user's or the common Start menu or
+    // desktop (anything else the previous journal names is left alone). When it cannot be
+    // moved away, the failure is thrown and the entry stays pending: the link must not be made.
     void add_shortcut(bool desktop, const std::wstring& folder);
 
     // Before the product's Uninstall values are written; existing is the product's Uninstall

@@ -249,4 +249,22 @@ TEST_F(journal_file, reading_stops_at_what_it_cannot_use) {
     EXPECT_FALSE(none.desktop_shortcut);
 }
 
+// A journal beside the installer may come from anybody: it may name any file as a link.
+TEST_F(journal_file, a_previous_link_outside_the_shell_folders_is_left_alone) {
+    const auto text = root_ / L"victim.txt", link = root_ / L"victim.lnk";
+    write_file(text, "the user's text");
+    write_file(link, "the user's link");
+    write_file(file_, "\xFF\xFE" + utf16(with_line_ends(header(root_, menu_) + L"0000:04ff:1 -- " + text.wstring() +
+                                                        L"\n0001:02ff:1 -- " + link.wstring() + L"\n", L"\r\n")));
+    uninstall_log log;
+    log.read(file_.wstring());
+    for (const bool desktop : {true, false}) {
+        log.add_shortcut(desktop, menu_.wstring());
+        log.set_result(true, L"");
+    }
+    EXPECT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    EXPECT_EQ(read_file(text), "the user's text");
+    EXPECT_EQ(read_file(link), "the user's link");
+}
+
 } // namespace

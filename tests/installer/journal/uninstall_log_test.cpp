@@ -1,5 +1,6 @@
 #include "installer/journal/uninstall_log.hpp"
 
+#include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
 #include "journal_fixture.hpp"
 
@@ -9,6 +10,8 @@
 #include <map>
 #include <ostream>
 #include <system_error>
+
+#include <knownfolders.h>
 
 namespace fs = std::filesystem;
 using testing_support::read_file;
@@ -56,11 +59,12 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     write_file(root_ / L"README.TXT", "old readme");
     ASSERT_TRUE(::SetFileAttributesW((root_ / L"README.TXT").c_str(), FILE_ATTRIBUTE_HIDDEN));
     write_file(root_ / L"shared.dat", "the user's data");
-    write_file(root_ / L"old menu" / L"Stelvane.lnk", "old link");
+    const testing_support::test_folder old_menu(vd::known_folder_path(FOLDERID_StartMenu));
+    write_file(old_menu / L"Stelvane.lnk", "old link");
     const auto before = snapshot(root_);
 
     uninstall_log log;
-    log.previous_entries.push_back({entry_kind::start_menu_link, (root_ / L"old menu" / L"Stelvane.lnk").wstring()});
+    log.previous_entries.push_back({entry_kind::start_menu_link, (old_menu / L"Stelvane.lnk").wstring()});
 
     // A program replaced and made read-only afterwards, as the installation does.
     log.add_file((root_ / L"app.exe").wstring(), 1, false);
@@ -101,6 +105,7 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     EXPECT_TRUE(log.rollback().empty());
     EXPECT_TRUE(log.entries.empty());
     EXPECT_EQ(snapshot(root_), before);
+    EXPECT_EQ(read_file(old_menu / L"Stelvane.lnk"), "old link");
     EXPECT_TRUE(backups().empty());
 }
 
@@ -130,10 +135,11 @@ TEST_F(journal, a_file_that_cannot_be_put_aside_is_not_overwritten) {
     EXPECT_TRUE(backups().empty());
 
     // Nor is a previous installation's link: the new link's entry waits to be marked failed.
-    write_file(root_ / L"menu" / L"Stelvane 8.01.lnk", "old link");
-    log.previous_entries = {{entry_kind::start_menu_link, (root_ / L"menu" / L"Stelvane 8.01.lnk").wstring(), L"", true}};
+    const testing_support::test_folder menu(vd::known_folder_path(FOLDERID_StartMenu));
+    write_file(menu / L"Stelvane 8.01.lnk", "old link");
+    log.previous_entries = {{entry_kind::start_menu_link, (menu / L"Stelvane 8.01.lnk").wstring(), L"", true}};
     {
-        const auto held = lock(root_ / L"menu" / L"Stelvane 8.01.lnk");
+        const auto held = lock(menu / L"Stelvane 8.01.lnk");
         EXPECT_THROW(log.add_shortcut(false, (root_ / L"menu").wstring()), std::system_error);
     }
     ASSERT_TRUE(log.pending);
@@ -141,7 +147,7 @@ TEST_F(journal, a_file_that_cannot_be_put_aside_is_not_overwritten) {
     EXPECT_FALSE(log.entries.back().done);
     EXPECT_TRUE(log.entries.back().backup.empty());
     log.rollback();
-    EXPECT_EQ(read_file(root_ / L"menu" / L"Stelvane 8.01.lnk"), "old link");
+    EXPECT_EQ(read_file(menu / L"Stelvane 8.01.lnk"), "old link");
 }
 
 TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
