@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <istream>
+#include <limits>
 #include <locale>
 #include <sstream>
 #include <system_error>
@@ -26,6 +28,34 @@ constexpr std::wstring_view shortcut_path_marker = L"Shortcut Path :";
 // No file system takes a longer name. A longer text can only be damage, and every file call
 // made with it would fail all the same (Wine walks such a name for seconds before it does).
 constexpr std::size_t longest_path = UNICODE_STRING_MAX_BYTES / sizeof(wchar_t);
+// The longest line the writer makes: a name and what stands before it ("0003:0101:1 -- ",
+// "// Shortcut Path : "), with room to spare. A longer line is damage, and is passed over as it
+// is read: a file that is one line of gigabytes must not be held in memory.
+constexpr std::size_t longest_line = longest_path + 64;
+
+// A line read whole, a line of which only the beginning was kept, a last line without its
+// end, or nothing left.
+enum class line_read { whole, too_long, cut_short, end };
+
+// Reads the next line into line, without its end. Of a line longer than longest_line only its
+// beginning is kept; the rest is read and dropped.
+line_read next_line(std::wistream& in, std::wstring& line) {
+    line.resize(longest_line + 1);
+    in.getline(line.data(), static_cast<std::streamsize>(line.size()), L'\n');
+    const auto stored = static_cast<std::size_t>(in.gcount());
+    if (stored == 0)
+        return line_read::end;
+    if (in.eof())
+        return line_read::cut_short;
+    if (!in.fail()) {
+        line.resize(stored - 1);  // the line end was read too
+        return line_read::whole;
+    }
+    line.resize(stored);
+    in.clear();
+    in.ignore(std::numeric_limits<std::streamsize>::max(), L'\n');
+    return in.eof() ? line_read::cut_short : line_read::too_long;
+}
 
 // White space as the user's locale sees it, as for every other text the installer reads.
 bool is_space(wchar_t c) {
@@ -80,14 +110,17 @@ void read_journal(uninstall_log& log, const std::wstring& path) {
     int version = 0;
     int line_number = 0;
     std::wstring line;
-    while (std::getline(in, line, L'\n')) {
+    for (line_read read; (read = next_line(in, line)) != line_read::end;) {
         // The writer ends every line and never writes a NUL. A last line without its end is a
         // file cut short, whose text may be cut as well; a name with a NUL in it would stand
         // for the part before the NUL wherever it is used. Both are damage: reading stops.
-        if (in.eof() || line.find(L'\0') != std::wstring::npos)
+        if (read == line_read::cut_short || line.find(L'\0') != std::wstring::npos)
             return;
         if (line.empty())
             continue;
+        // Only a remark may be too long: any other line is then damage, or (the folders of
+        // the header) names no folder.
+        const bool too_long = read == line_read::too_long;
         std::wstring_view view = trim_right(line);
         if (view.starts_with(L"//")) {
             view.remove_prefix(std::min(view.find_first_not_of(L'/'), view.size()));
@@ -95,7 +128,7 @@ void read_journal(uninstall_log& log, const std::wstring& path) {
             switch (line_number) {
             case 0: {
                 const auto rest = after(view, version_marker);
-                if (!rest)
+                if (!rest || too_long)
                     return;
                 auto number = parser(*rest);
                 if (!(number >> version))
@@ -106,7 +139,7 @@ void read_journal(uninstall_log& log, const std::wstring& path) {
             }
             case 2: {
                 auto rest = after(view, install_marker);
-                if (!rest)
+                if (!rest || too_long)
                     return;
                 log.previous_install = trim(rest->substr(0, rest->find(L"--")));
                 break;
@@ -116,14 +149,14 @@ void read_journal(uninstall_log& log, const std::wstring& path) {
                 const auto rest = after(view, line_number == 3 ? install_path_marker : shortcut_path_marker);
                 if (!rest)
                     return;
-                (line_number == 3 ? log.install_path : log.shortcut_path) = existing_folder(*rest);
+                (line_number == 3 ? log.install_path : log.shortcut_path) = too_long ? std::wstring() : existing_folder(*rest);
                 break;
             }
             default:
                 break;
             }
         } else {
-            if (version != 1)
+            if (version != 1 || too_long)
                 return;
             auto item = journal_details::parse_entry_line(view);
             if (!item)

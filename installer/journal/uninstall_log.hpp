@@ -118,8 +118,9 @@ public:
 
     // Fills install_path, shortcut_path, desktop_shortcut, previous_entries and
     // previous_install from a journal file. Reading stops at the first line it cannot use (a
-    // wrong version or header, a malformed entry, a NUL, a last line cut short); what came
-    // before it stays. Never reports a failure.
+    // wrong version or header, a malformed entry, a NUL, a last line cut short, a line longer
+    // than any the writer makes, which is passed over unheld); what came before it stays.
+    // Never reports a failure.
     void read(const std::wstring& path);
 };
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <psapi.h>
 
 namespace fs = std::filesystem;
 using testing_support::read_file;
@@ -241,6 +244,24 @@ TEST_F(journal_file, reading_stops_at_what_it_cannot_use) {
     EXPECT_EQ(*std::next(log.previous_entries.begin()), (entry{entry_kind::start_menu_link, L"", L"", false, -1}));
     EXPECT_EQ(log.previous_entries.back(), (entry{entry_kind::desktop_link, L"y", L"", true, -1}));
     EXPECT_TRUE(log.desktop_shortcut);
+
+    // A remark of 16 Mi characters is passed over as it is read; held whole, it alone would
+    // take 32 MiB. The entry after it still counts.
+    {
+        std::ofstream out(file_, std::ios::binary | std::ios::trunc);
+        out << "\xEF\xBB\xBF" << utf8(header(root_, menu_) + first) << "// ";
+        const std::string piece(1 << 16, 'x');
+        for (int n = 0; n < 256; ++n)
+            out << piece;
+        out << "\n0001:04ff:1 -- y\n";
+    }
+    PROCESS_MEMORY_COUNTERS before{sizeof before}, after{sizeof after};
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &before, sizeof before));
+    uninstall_log long_line;
+    long_line.read(file_.wstring());
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &after, sizeof after));
+    EXPECT_EQ(long_line.previous_entries.size(), 2u);
+    EXPECT_LT(after.PeakWorkingSetSize - before.PeakWorkingSetSize, 8u << 20);
 
     // No file at all: nothing, and no desktop link either.
     uninstall_log none;
