@@ -129,10 +129,15 @@ bool dlg_install::do_installation() {
     append_status_word(result);
 
     // Without an uninstaller there is nowhere to put the journal: never the current folder.
+    // The installation stands all the same, and the files it replaced go from the temporary
+    // folder as the journal's writing would have taken them.
     begin_step(1119);
-    const bool written = !uninstaller_path.empty() &&
-                         journal.write((fs::path(uninstaller_path).parent_path() / journal_file_name).wstring(),
-                                       settings.install_folder, settings.shortcut_folder);
+    bool written = false;
+    if (uninstaller_path.empty())
+        journal.delete_backups();
+    else
+        written = journal.write((fs::path(uninstaller_path).parent_path() / journal_file_name).wstring(),
+                                settings.install_folder, settings.shortcut_folder);
     append_status_word(written);
     set_window_text(hint(), fmt::format(fmt::runtime(text(1106)), text(1006)));
     return true;

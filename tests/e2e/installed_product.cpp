@@ -54,6 +54,20 @@ testing_support::parsed_payload payload_of(const fs::path& setup) {
     return testing_support::parse(testing_support::inflate(std::string(bytes, ::SizeofResource(module.get(), found))));
 }
 
+void write_setup_with_payload(const fs::path& setup, const fs::path& copy, const std::string& stored) {
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(setup, copy, fs::copy_options::overwrite_existing);
+    vd::unique_resource_update update{::BeginUpdateResourceW(copy.c_str(), FALSE)};
+    if (!update)
+        vd::throw_system_error(::GetLastError());
+    if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134),
+                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), const_cast<char*>(stored.data()),
+                           static_cast<DWORD>(stored.size())))
+        vd::throw_system_error(::GetLastError());
+    if (!::EndUpdateResourceW(update.release(), FALSE))
+        vd::throw_system_error(::GetLastError());
+}
+
 fs::path known_folder(const KNOWNFOLDERID& id) {
     PWSTR path = nullptr;
     const HRESULT result = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path);

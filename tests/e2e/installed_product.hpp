@@ -23,6 +23,10 @@ namespace e2e {
 // The payload the installer carries, read from its resource 260/134.
 testing_support::parsed_payload payload_of(const std::filesystem::path& setup);
 
+// A copy of the installer whose payload resource holds stored instead.
+void write_setup_with_payload(const std::filesystem::path& setup, const std::filesystem::path& copy,
+                              const std::string& stored);
+
 std::filesystem::path known_folder(const KNOWNFOLDERID& id);
 
 // Where a record lands: its folder template resolved for an installation into the folder, with

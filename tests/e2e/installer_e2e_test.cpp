@@ -355,3 +355,29 @@ TEST(installer_e2e, e_a_newer_installed_release_is_left_alone) {
     EXPECT_TRUE(before == machine()) << "the machine changed";
     record_program(folder / L"Stelvane.exe");
 }
+
+TEST(installer_e2e, f_a_payload_without_an_uninstaller_leaves_no_backup) {
+    const fs::path folder = typed_folder_normal;
+    ASSERT_TRUE(fs::exists(folder / L"Stelvane.exe")) << "runs over the installation of the scenarios before";
+    // Every file of this payload is there already and is put aside before it is replaced; with
+    // no uninstaller there is no journal to write.
+    const auto payload = payload_of(setup);
+    std::vector<payload_item> items;
+    for (std::size_t i = 0; i < payload.records.size(); ++i) {
+        const auto& record = payload.records[i];
+        const auto kind = static_cast<payload_kind>(record.kind);
+        if (kind != payload_kind::uninstaller)
+            items.push_back({record.source_path, record.target, kind, payload.contents[i]});
+    }
+    const testing_support::test_folder copy_folder;
+    const auto copy = copy_folder / L"StelvaneSetup.exe";
+    write_setup_with_payload(setup, copy, testing_support::stored_payload(items));
+
+    installer_process run(copy);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    run.install();
+    EXPECT_EQ(text_of(run.button(next_button)), german.next) << "the installation stands";
+    EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
+}
