@@ -145,7 +145,7 @@ TEST_F(progress_handlers, failures_close_the_line_and_show_the_code) {
     settings.journal.rollback();
 
     // So does a folder where a file goes, a shared one too; what is in the folder stays.
-    for (const auto target : {install / "Languages" / "fr.dll", install / "Shared" / "Kept.dat"}) {
+    for (const auto& target : {install / "Languages" / "fr.dll", install / "Shared" / "Kept.dat"}) {
         ::SetWindowTextW(log_window(), L"");
         fs::remove(target);
         write_file(target / "mine.txt", "the user's");
