@@ -1,5 +1,8 @@
 #include "foundation/system/path.hpp"
 
+#include "foundation/system/unique_any.hpp"
+
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <system_error>
@@ -105,6 +108,19 @@ bool exists_now(const fs::path& path) {
     return !error && fs::exists(status);
 }
 
+// The identity that std::filesystem::equivalent compares, from one look-up: no access is
+// asked for, and backup semantics open a folder as well as a file.
+std::optional<file_identity> identity_of(const fs::path& path) {
+    const vd::unique_file file{::CreateFileW(without_trailing_separator(path).c_str(), 0,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!file || !::GetFileInformationByHandle(file.get(), &information))
+        return std::nullopt;
+    return file_identity{information.dwVolumeSerialNumber,
+                         std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+}
+
 } // namespace
 
 namespace details {
@@ -118,6 +134,31 @@ fs::path normal_form(const fs::path& path) {
             full = std::move(made);
     }
     return lexical_form(full);
+}
+
+// The element's length and its sort key without regard to case: two elements get the same
+// bytes exactly when same_element finds them equal, since a sort key compares as the strings
+// it was made from do.
+void append_element_form(std::string& form, const std::wstring& element) {
+    const auto append_count = [&](std::uint32_t count) { form.append(reinterpret_cast<const char*>(&count), sizeof count); };
+    append_count(static_cast<std::uint32_t>(element.size()));
+    if (element.empty()) {
+        append_count(0);
+        return;
+    }
+    constexpr DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    const LCID locale = ::GetThreadLocale();
+    const int length = static_cast<int>(element.size());
+    const int bytes = ::LCMapStringW(locale, flags, element.c_str(), length, nullptr, 0);
+    std::string key(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
+    if (bytes > 0 && ::LCMapStringW(locale, flags, element.c_str(), length, reinterpret_cast<wchar_t*>(key.data()), bytes) == bytes) {
+        append_count(static_cast<std::uint32_t>(key.size()));
+        form += key;
+        return;
+    }
+    // No sort key (a text the locale cannot weigh): the element stands for itself.
+    append_count(0xFFFFFFFF);
+    form.append(reinterpret_cast<const char*>(element.data()), element.size() * sizeof(wchar_t));
 }
 
 } // namespace details
@@ -143,6 +184,25 @@ bool same_path(const fs::path& first, const fs::path& second) {
             return false;
     }
     return left == a.end() && right == b.end();
+}
+
+path_key::path_key(const fs::path& path) : identity_(identity_of(path)) {
+    for (const auto& element : details::normal_form(path))
+        details::append_element_form(form_, element.native());
+}
+
+void path_set::insert(const path_key& key) {
+    forms_.insert(key.form());
+    if (key.identity())
+        identities_.insert(*key.identity());
+    else
+        forms_without_identity_.insert(key.form());
+}
+
+bool path_set::contains(const path_key& key) const {
+    if (!key.identity())
+        return forms_.contains(key.form());
+    return identities_.contains(*key.identity()) || forms_without_identity_.contains(key.form());
 }
 
 fs::path unique_temp_path(std::wstring pattern) {

@@ -2,8 +2,11 @@
 // or folder, and a free name in the temporary folder for a backup copy.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <unordered_set>
 
 namespace vd {
 
@@ -18,11 +21,63 @@ bool same_path(const std::filesystem::path& first, const std::filesystem::path& 
 // folder.
 std::filesystem::path unique_temp_path(std::wstring pattern);
 
+// Which file a path names on its volume, as the file system tells: volume serial number and
+// file index.
+struct file_identity {
+    std::uint32_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const file_identity&, const file_identity&) = default;
+};
+
+// What same_path looks at, worked out once for one path: its normal form as the text that
+// decides equality without regard to case, and its file identity while the file exists. Two
+// keys are the same path when same_path would say so: the identities decide where both files
+// exist, the normal forms otherwise. Many paths can then be matched against each other without
+// asking the file system for every pair.
+class path_key {
+public:
+    explicit path_key(const std::filesystem::path& path);
+
+    const std::optional<file_identity>& identity() const noexcept { return identity_; }
+    const std::string& form() const noexcept { return form_; }
+
+    friend bool operator==(const path_key& a, const path_key& b) {
+        return a.identity_ && b.identity_ ? *a.identity_ == *b.identity_ : a.form_ == b.form_;
+    }
+
+private:
+    std::optional<file_identity> identity_;
+    std::string form_;
+};
+
+// A set of paths that answers, without comparing pairs, whether it holds one that is the same
+// path as a given one.
+class path_set {
+public:
+    void insert(const path_key& key);
+    bool contains(const path_key& key) const;
+
+private:
+    struct identity_hash {
+        std::size_t operator()(const file_identity& id) const noexcept {
+            return std::hash<std::uint64_t>{}(id.index ^ (std::uint64_t{id.volume} << 32 | id.volume));
+        }
+    };
+    std::unordered_set<file_identity, identity_hash> identities_;
+    std::unordered_set<std::string> forms_;
+    // Paths that did not exist when their key was made match an existing one by form alone.
+    std::unordered_set<std::string> forms_without_identity_;
+};
+
 namespace details {
 
 // The absolute form of a path with "." and ".." resolved by its text alone; the form that
 // same_path compares when the file system cannot tell.
 std::filesystem::path normal_form(const std::filesystem::path& path);
+
+// Appends one element of a normal form to form as path_key compares it: equal bytes for
+// elements that same_path finds equal.
+void append_element_form(std::string& form, const std::wstring& element);
 
 } // namespace details
 

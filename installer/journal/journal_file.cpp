@@ -12,7 +12,6 @@
 #include <fmt/xchar.h>
 
 #include "foundation/app/identity.hpp"
-#include "foundation/system/path.hpp"
 #include "foundation/text/txtf.hpp"
 #include "installer/startup/installer_texts.hpp"
 
@@ -185,23 +184,12 @@ bool replace_journal(const std::wstring& fresh, const std::wstring& journal) {
     return true;
 }
 
-bool compared_by_path(entry_kind kind) {
-    return kind == entry_kind::folder || kind == entry_kind::file;
-}
-
 } // namespace
 
 bool uninstall_log::write(const std::wstring& journal, const std::wstring& install, const std::wstring& shortcuts) {
     // The previous installation's entries that this run did not repeat come first, so that the
     // uninstaller still removes what only the earlier installation made.
-    for (auto old = previous_entries.rbegin(); old != previous_entries.rend(); ++old) {
-        const bool repeated = std::ranges::any_of(entries, [&](const entry& item) {
-            return item.kind == old->kind && (!compared_by_path(old->kind) || vd::same_path(item.path, old->path));
-        });
-        if (!repeated)
-            entries.push_front(*old);
-    }
-    previous_entries.clear();
+    merge_previous_entries();
 
     // The new journal is written beside the old one and then takes its place, so that a
     // journal that cannot be written whole leaves the previous one as it was.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <map>
+#include <set>
 #include <filesystem>
 #include <system_error>
 
@@ -292,6 +294,35 @@ void uninstall_log::set_result(bool done, std::wstring text) {
     entries.back().done = done;
     if (!text.empty())
         entries.back().path = std::move(text);
+}
+
+void uninstall_log::merge_previous_entries() {
+    // Each path's key is made once: one look-up on disk per entry, where comparing the old
+    // entries with the new ones pair by pair would ask the disk for every pair.
+    const auto compared_by_path = [](entry_kind kind) { return kind == entry_kind::folder || kind == entry_kind::file; };
+    std::map<entry_kind, vd::path_set> paths;
+    std::set<entry_kind> kinds;
+    for (const auto& item : entries) {
+        if (compared_by_path(item.kind))
+            paths[item.kind].insert(vd::path_key(item.path));
+        else
+            kinds.insert(item.kind);
+    }
+    // The old entries are taken last first, each put in front: a later old entry that an earlier
+    // one repeats is already among the entries when the earlier one is looked at.
+    for (auto old = previous_entries.rbegin(); old != previous_entries.rend(); ++old) {
+        if (compared_by_path(old->kind)) {
+            const vd::path_key key(old->path);
+            auto& seen = paths[old->kind];
+            if (seen.contains(key))
+                continue;
+            seen.insert(key);
+        } else if (!kinds.insert(old->kind).second) {
+            continue;
+        }
+        entries.push_front(*old);
+    }
+    previous_entries.clear();
 }
 
 void uninstall_log::delete_backups() noexcept {

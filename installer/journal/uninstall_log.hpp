@@ -111,6 +111,12 @@ public:
     // The installation stands: deletes the backups of what it replaced.
     void delete_backups() noexcept;
 
+    // Puts the previous installation's entries that this run did not repeat in front of this
+    // run's, in their old order, and empties previous_entries. A folder or file entry repeats
+    // an old one of its kind that names the same path; an entry of another kind repeats any
+    // old one of its kind.
+    void merge_previous_entries();
+
     // Writes the journal file (UTF-16LE with a byte-order mark, CR LF), merged with the
     // previous installation's entries, read-only afterwards, and deletes every backup. True
     // when the whole file was written and closed.

@@ -3,10 +3,12 @@
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
 #include "installer/payload/payload_extractor.hpp"
+#include "foundation/system/folder_tree.hpp"
 #include "foundation/system/path.hpp"
 #include "foundation/system/security.hpp"
 #include "foundation/ui/window.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -69,9 +71,9 @@ fs::path payload_extractor::template_base(const std::wstring& name) {
             return shell_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY);
         if (fs::path(samples_folder_).is_absolute())
             return samples_folder_;
-        fs::path joined = checked_base(shell_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY));
+        std::wstring joined = checked_base(shell_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY)).native();
         for (const auto& folder : template_components(samples_folder_))
-            joined = append_checked(joined, folder);
+            append_checked(joined, folder);
         add_shared_folder(joined);
         return joined;
     }
@@ -90,23 +92,70 @@ fs::path payload_extractor::expand_folder_template(const std::wstring& folder_te
     if (!is_template_name(first))
         return checked_base(folder_template);  // a plain folder, used as it stands
 
-    fs::path folder = checked_base(template_base(first));
+    std::wstring folder = checked_base(template_base(first)).native();
     const auto entry = std::find_if(shell_templates.begin(), shell_templates.end(),
                                     [&](const shell_template& t) { return t.name == first; });
     const bool shared = entry != shell_templates.end() && entry->shared;
+    // Each folder below a shared base is listed as one step below the one before it.
+    std::size_t node = shared ? shared_node_of(folder) : 0;
     for (std::size_t i = 1; i < components.size(); ++i) {
-        folder = append_checked(folder, components[i]);
+        append_checked(folder, components[i]);
         if (shared)
-            add_shared_folder(folder);
+            list_shared(node = shared_child(node, components[i], true));
     }
     return folder;
 }
 
+// The node of a folder's normal form, made as needed.
+std::size_t payload_extractor::shared_node_of(const fs::path& folder) {
+    std::size_t node = 0;
+    for (const auto& element : vd::details::normal_form(folder))
+        node = shared_child(node, element.native(), true);
+    return node;
+}
+
+// The child of parent named name, or no_listing when there is none and add is false.
+std::size_t payload_extractor::shared_child(std::size_t parent, const std::wstring& name, bool add) {
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    vd::details::append_element_form(key, name);
+    const auto found = shared_children_.find(key);
+    if (found != shared_children_.end())
+        return found->second;
+    if (!add)
+        return no_listing;
+    shared_nodes_.push_back({parent, name, no_listing});
+    shared_children_.emplace(std::move(key), shared_nodes_.size() - 1);
+    return shared_nodes_.size() - 1;
+}
+
+void payload_extractor::list_shared(std::size_t node) {
+    if (shared_nodes_[node].listed != no_listing)
+        return;
+    shared_nodes_[node].listed = listed_.size();
+    listed_.push_back({node, false});
+    ++ungranted_;
+}
+
 void payload_extractor::add_shared_folder(const fs::path& folder) {
-    const bool listed = std::any_of(shared_folders_.begin(), shared_folders_.end(),
-                                    [&](const shared_folder& s) { return vd::same_path(s.folder, folder); });
-    if (!listed)
-        shared_folders_.push_back({folder.wstring(), false});
+    list_shared(shared_node_of(folder));
+}
+
+std::vector<payload_extractor::shared_folder> payload_extractor::shared_folders() const {
+    std::vector<shared_folder> folders;
+    for (const auto& listed : listed_) {
+        std::vector<const std::wstring*> names;
+        for (std::size_t node = listed.node; node != 0; node = shared_nodes_[node].parent)
+            names.push_back(&shared_nodes_[node].name);
+        std::wstring folder;
+        for (auto name = names.rbegin(); name != names.rend(); ++name) {
+            const std::wstring& text = **name;
+            if (!folder.empty() && folder.back() != L'\\' && text != L"\\")
+                folder += L'\\';
+            folder += text;
+        }
+        folders.push_back({std::move(folder), listed.granted});
+    }
+    return folders;
 }
 
 std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& target) {
@@ -118,7 +167,7 @@ std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& ta
         clear_runtime_errors();
         const auto parent = target.parent_path();
         if (!parent.empty() && !fs::exists(parent))
-            fs::create_directories(parent);
+            vd::create_folders(parent);
     }
     grant_shared_folders(target.parent_path());
     clear_runtime_errors();
@@ -126,27 +175,40 @@ std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& ta
 }
 
 // Opens each listed folder to all users once, through the first file written in or below
-// it, before that file exists, so that the file inherits the users' access.
+// it, before that file exists, so that the file inherits the users' access. The listed folders
+// above the file's folder are found in the tree, without the disk; the disk is asked only
+// whether the file's folder is there, which makes every folder above it a folder too.
 void payload_extractor::grant_shared_folders(const fs::path& folder) {
-    for (auto& shared : shared_folders_) {
-        if (shared.granted)
-            continue;
-        for (fs::path current = folder;;) {
-            std::error_code error;
-            const auto status = fs::status(current, error);
-            if (error && status.type() != fs::file_type::not_found && status.type() != fs::file_type::unknown)
-                throw fs::filesystem_error("status", current, error);
-            if (!fs::is_directory(status))
-                break;
-            if (vd::same_path(current, shared.folder)) {
-                shared.granted = true;
-                vd::grant_users_access(current.c_str(), FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-                break;
-            }
-            const auto parent = current.parent_path();
-            if (parent.native().size() >= current.native().size())
-                break;
-            current = parent;
-        }
+    if (ungranted_ == 0)
+        return;
+    const fs::path form = vd::details::normal_form(folder);
+    const std::wstring& text = form.native();
+    std::vector<std::pair<std::size_t, std::size_t>> above;  // listed index, end of its text
+    std::size_t node = 0;
+    std::size_t end = 0;
+    for (const auto& element : form) {
+        node = shared_child(node, element.native(), false);
+        if (node == no_listing)
+            break;
+        const auto at = text.find(element.native(), end);
+        end = at == std::wstring::npos ? text.size() : at + element.native().size();
+        const auto listed = shared_nodes_[node].listed;
+        if (listed != no_listing && !listed_[listed].granted)
+            above.emplace_back(listed, end);
+    }
+    if (above.empty())
+        return;
+
+    std::error_code error;
+    const auto status = fs::status(folder, error);
+    if (error && status.type() != fs::file_type::not_found && status.type() != fs::file_type::unknown)
+        throw fs::filesystem_error("status", folder, error);
+    if (!fs::is_directory(status))
+        return;
+    std::ranges::sort(above);
+    for (const auto& [listed, length] : above) {
+        listed_[listed].granted = true;
+        --ungranted_;
+        vd::grant_users_access(text.substr(0, length).c_str(), FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     }
 }

@@ -43,6 +43,7 @@ payload_extractor::payload_extractor(std::wstring install_folder, std::wstring s
       temporary_folder_(std::move(temporary_folder)),
       header_(std::make_unique<vd::memstream>(std::ios::in | std::ios::out | std::ios::binary)) {
     pending_.reserve(write_size);
+    shared_nodes_.emplace_back();
 }
 
 const payload_file* payload_extractor::record_in_progress() const noexcept {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class payload_extractor {
@@ -57,7 +58,8 @@ public:
     void add_shared_folder(const std::filesystem::path& folder);
     std::unique_ptr<std::ofstream> open_target(const std::filesystem::path& target);
     void grant_shared_folders(const std::filesystem::path& folder);
-    const std::vector<shared_folder>& shared_folders() const noexcept { return shared_folders_; }
+    // The listed folders, in the order first listed.
+    std::vector<shared_folder> shared_folders() const;
 
 private:
     std::streamsize gather_header(const char* data, std::streamsize n);
@@ -70,6 +72,9 @@ private:
     notification::result tell(notification message);
     void tell_or_stop(notification message);
     std::filesystem::path template_base(const std::wstring& name);
+    std::size_t shared_node_of(const std::filesystem::path& folder);
+    std::size_t shared_child(std::size_t parent, const std::wstring& name, bool add);
+    void list_shared(std::size_t node);
 
     std::wstring install_folder_;
     std::wstring samples_folder_;
@@ -90,7 +95,24 @@ private:
     bool skipped_ = false;
     bool failed_ = false;
     std::exception_ptr failure_;
-    std::vector<shared_folder> shared_folders_;
+    static constexpr std::size_t no_listing = static_cast<std::size_t>(-1);
+    // The shared folders, as a tree of the elements of their normal forms (node 0 above every
+    // root): listing a folder below one already known, and finding the listed folders above a
+    // file's folder, take a step per element, however deep the folders and however many.
+    struct shared_node {
+        std::size_t parent = 0;
+        std::wstring name;
+        std::size_t listed = no_listing;
+    };
+    struct listed_folder {
+        std::size_t node = 0;
+        bool granted = false;
+    };
+    std::vector<shared_node> shared_nodes_;
+    // A node's parent and the form of its name -> the node.
+    std::unordered_map<std::string, std::size_t> shared_children_;
+    std::vector<listed_folder> listed_;
+    std::size_t ungranted_ = 0;
 };
 
 // Extracts the stored payload that the stream stands at. True when every file was written

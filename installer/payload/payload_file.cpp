@@ -190,8 +190,18 @@ std::filesystem::path checked_base(const std::filesystem::path& base) {
     return base;
 }
 
-std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name) {
+void append_checked(std::wstring& folder, const std::wstring& name) {
     if (!is_kept_name(name))
         throw_compress_error(compress_error::unexpected);
-    return folder / name;
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/')
+        folder += L'\\';
+    folder += name;
+    if (folder.size() > payload_layout::longest_path)
+        throw_compress_error(compress_error::unexpected);
+}
+
+std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name) {
+    std::wstring joined = folder.native();
+    append_checked(joined, name);
+    return joined;
 }

@@ -42,6 +42,8 @@ namespace payload_layout {
 inline constexpr std::uint64_t prefix_size = 12;        // header_size and record_count
 inline constexpr std::uint64_t record_fixed_size = 24;  // the record's integer fields
 inline constexpr std::uint64_t max_header_size = 16ull << 20;
+// No file system takes a longer path; a target beyond it is refused before anything is made.
+inline constexpr std::size_t longest_path = 32767;
 }
 
 // Rejects (compress error 7) a header_size that cannot be genuine: below the fixed prefix,
@@ -78,6 +80,9 @@ std::vector<std::wstring> template_components(const std::wstring& folder_templat
 // lies below its base folder. A base that is not an absolute folder is compress error 7.
 std::filesystem::path checked_base(const std::filesystem::path& base);
 
-// folder / name, when name is a single component that check_record would accept; compress
-// error 7 otherwise.
+// folder / name, when name is a single component that check_record would accept and the
+// result is no longer than payload_layout::longest_path; compress error 7 otherwise.
 std::filesystem::path append_checked(const std::filesystem::path& folder, const std::wstring& name);
+// The same, appended to folder in place: a template of many components is expanded in time
+// linear in its length.
+void append_checked(std::wstring& folder, const std::wstring& name);

@@ -18,21 +18,34 @@ std::wstring upper(std::wstring text) {
     return text;
 }
 
+// same_path's answer, and the same answer from the paths' keys, alone and in a set.
+void expect_same(const fs::path& first, const fs::path& second, bool same) {
+    EXPECT_EQ(vd::same_path(first, second), same) << first.string() << " | " << second.string();
+    const vd::path_key a(first);
+    const vd::path_key b(second);
+    EXPECT_EQ(a == b, same) << "keys of " << first.string() << " | " << second.string();
+    vd::path_set set;
+    set.insert(a);
+    EXPECT_EQ(set.contains(b), same) << "set of " << first.string() << " | " << second.string();
+}
+
 } // namespace
 
 TEST(path, same_path_by_text_and_by_normal_form) {
     // Nothing here exists: the file system cannot answer.
-    EXPECT_TRUE(vd::same_path(L"D:\\Data\\x", L"D:/Data//x"));
-    EXPECT_TRUE(vd::same_path(L"D:\\DATA\\X", L"d:\\data\\x"));
-    EXPECT_TRUE(vd::same_path(L"D:\\a\\b\\", L"D:\\a\\b"));
-    EXPECT_TRUE(vd::same_path(L"D:\\a\\.\\b\\..\\c", L"D:\\a\\c"));
-    EXPECT_TRUE(vd::same_path(L"\\\\server\\share\\Folder", L"\\\\SERVER\\share\\folder\\."));
-    EXPECT_TRUE(vd::same_path(L"vdtest-missing\\x", fs::current_path() / L"VDTEST-MISSING" / L"X"));
+    expect_same(L"D:\\Data\\x", L"D:/Data//x", true);
+    expect_same(L"D:\\DATA\\X", L"d:\\data\\x", true);
+    expect_same(L"D:\\\u00c4rger\\\u00d6L", L"d:\\\u00e4rger\\\u00f6l", true);
+    expect_same(L"D:\\a\\b\\", L"D:\\a\\b", true);
+    expect_same(L"D:\\a\\.\\b\\..\\c", L"D:\\a\\c", true);
+    expect_same(L"\\\\server\\share\\Folder", L"\\\\SERVER\\share\\folder\\.", true);
+    expect_same(L"vdtest-missing\\x", fs::current_path() / L"VDTEST-MISSING" / L"X", true);
 
-    EXPECT_FALSE(vd::same_path(L"D:\\a\\b", L"D:\\a\\c"));
-    EXPECT_FALSE(vd::same_path(L"D:\\a", L"D:\\a\\b"));
-    EXPECT_FALSE(vd::same_path(L"D:\\a\\b", L"E:\\a\\b"));
-    EXPECT_FALSE(vd::same_path(L"D:\\ab", L"D:\\a\\b"));
+    expect_same(L"D:\\a\\b", L"D:\\a\\c", false);
+    expect_same(L"D:\\a", L"D:\\a\\b", false);
+    expect_same(L"D:\\a\\b", L"E:\\a\\b", false);
+    expect_same(L"D:\\ab", L"D:\\a\\b", false);
+    expect_same(L"D:\\\u00e4", L"D:\\a", false);
 }
 
 TEST(path, same_path_of_existing_files) {
@@ -42,13 +55,23 @@ TEST(path, same_path_of_existing_files) {
     testing_support::write_file(first, "1");
     testing_support::write_file(second, "2");
 
-    EXPECT_TRUE(vd::same_path(first, fs::path(upper(first.native()))));
-    EXPECT_TRUE(vd::same_path(first, folder / L"Sub" / L".." / L"Uninstall.ulog"));
-    EXPECT_FALSE(vd::same_path(first, second));
+    expect_same(first, fs::path(upper(first.native())), true);
+    expect_same(first, folder / L"Sub" / L".." / L"Uninstall.ulog", true);
+    expect_same(first, second, false);
     // One existing, one missing: the names decide.
-    EXPECT_FALSE(vd::same_path(first, folder / L"Missing.ulog"));
+    expect_same(first, folder / L"Missing.ulog", false);
     // The C runtime does not find a folder named with a trailing separator; it is the same folder.
-    EXPECT_TRUE(vd::same_path(folder / L"Sub", fs::path(upper((folder / L"sub").native()) + L"\\")));
+    expect_same(folder / L"Sub", fs::path(upper((folder / L"sub").native()) + L"\\"), true);
+    EXPECT_TRUE(vd::path_key(first).identity());
+    EXPECT_FALSE(vd::path_key(folder / L"Missing.ulog").identity());
+
+    // A set matches an existing file by its identity, and a missing one by its name.
+    vd::path_set set;
+    set.insert(vd::path_key(first));
+    set.insert(vd::path_key(folder / L"Missing.ulog"));
+    EXPECT_TRUE(set.contains(vd::path_key(folder / L"Sub" / L".." / L"UNINSTALL.ULOG")));
+    EXPECT_TRUE(set.contains(vd::path_key(folder / L"missing.ulog")));
+    EXPECT_FALSE(set.contains(vd::path_key(second)));
 }
 
 TEST(path, normal_form_resolves_dots_by_text) {

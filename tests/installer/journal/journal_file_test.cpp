@@ -2,9 +2,15 @@
 
 #include "foundation/app/identity.hpp"
 #include "journal_fixture.hpp"
+#include "support/watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <fmt/xchar.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cwctype>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -171,6 +177,44 @@ TEST_F(journal_file, old_entries_not_repeated_come_first) {
     EXPECT_TRUE(log.previous_entries.empty());
     std::list<entry> merged = {{entry_kind::folder, folder, L"", true, -1}};
     merged.insert(merged.end(), this_run.begin(), this_run.end());
+    EXPECT_EQ(log.entries, merged);
+}
+
+TEST_F(journal_file, a_large_previous_journal_merges_in_bounded_time) {
+    // 10,000 old entries, some of them files that exist; this run repeats every other one under
+    // another case, and one of the two old links.
+    constexpr int old_count = 10'000;
+    uninstall_log log;
+    std::list<entry> kept;
+    for (int i = 0; i < old_count; ++i) {
+        const auto path = root_ / fmt::format(L"d{}", i / 100) / fmt::format(L"File{}.dat", i);
+        if (i % 100 == 0)
+            write_file(path, "");
+        const entry old{i % 10 == 0 ? entry_kind::folder : entry_kind::file, path.wstring(), L"", true, -1};
+        log.previous_entries.push_back(old);
+        if (i % 2 == 0) {
+            auto text = path.wstring();
+            std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+            log.entries.push_back({old.kind, text, L"", true, -1});
+        } else {
+            kept.push_back(old);
+        }
+    }
+    log.previous_entries.push_back({entry_kind::start_menu_link, (menu_ / L"Older.lnk").wstring(), L"", true, -1});
+    log.previous_entries.push_back({entry_kind::start_menu_link, (menu_ / L"Old.lnk").wstring(), L"", true, -1});
+    log.previous_entries.push_back({entry_kind::desktop_link, (world_ / L"Old.lnk").wstring(), L"", true, -1});
+    log.entries.push_back({entry_kind::desktop_link, (world_ / L"New.lnk").wstring(), L"", true, -1});
+    kept.push_back({entry_kind::start_menu_link, (menu_ / L"Old.lnk").wstring(), L"", true, -1});
+    std::list<entry> merged = kept;
+    merged.insert(merged.end(), log.entries.begin(), log.entries.end());
+
+    testing_support::watchdog watch(std::chrono::seconds(120));
+    watch.step("merge of 10,000 previous entries");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // A few seconds under Wine; the bound leaves ten times that.
+    EXPECT_LT(elapsed, std::chrono::seconds(40));
     EXPECT_EQ(log.entries, merged);
 }
 

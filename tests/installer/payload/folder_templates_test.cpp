@@ -8,8 +8,11 @@
 #include "support/extraction_recorder.hpp"
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"
+#include "support/watchdog.hpp"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <windows.h>
 #include <shlobj.h>
@@ -163,4 +166,44 @@ TEST(folder_templates, existing_read_only_targets_are_replaced) {
     extraction_recorder recorder;
     EXPECT_TRUE(extract_payload(stream, folder.path().wstring(), L"", L"", recorder.callback()));
     EXPECT_EQ(read_file(folder / "readme.txt"), "new");
+}
+
+TEST(folder_templates, deep_templates_cost_time_linear_in_their_length) {
+    using clock = std::chrono::steady_clock;
+    const auto many = [](std::wstring folder_template, int count) {
+        for (int i = 0; i < count; ++i)
+            folder_template += L"\\a";
+        return folder_template;
+    };
+    testing_support::watchdog watch(std::chrono::seconds(120));
+
+    // Far past the longest path: refused before anything is made.
+    watch.step("a payload whose template has 100,000 components");
+    test_folder folder;
+    const auto stored = stored_payload({{L"C:\\deep.dat", many(L"<InstallPath>", 100'000), payload_kind::ordinary, std::string("x")}});
+    vd::imemstream stream(stored.data(), stored.size());
+    extraction_recorder recorder;
+    auto start = clock::now();
+    EXPECT_FALSE(extract_payload(stream, folder.path().wstring(), L"", L"", recorder.callback()));
+    EXPECT_LT(clock::now() - start, std::chrono::seconds(3));
+    ASSERT_NE(recorder.last_error(), nullptr);
+    EXPECT_EQ(recorder.last_error()->code, make_error_code(compress_error::unexpected));
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+
+    // Within the longest path, every folder below a shared base is listed, each once.
+    watch.step("a shared template of 10,000 components");
+    payload_extractor extractor(folder.path().wstring(), L"", L"");
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    start = clock::now();
+    EXPECT_EQ(extractor.expand_folder_template(many(L"<CommonData>", 10'000)).native().size(),
+              common.native().size() + 20'000);
+    EXPECT_EQ(extractor.expand_folder_template(many(L"<CommonData>", 10'000)).native().size(),
+              common.native().size() + 20'000);
+    EXPECT_LT(clock::now() - start, std::chrono::seconds(10));
+    payload_extractor shallower(folder.path().wstring(), L"", L"");
+    shallower.expand_folder_template(many(L"<CommonData>", 1'000));
+    shallower.expand_folder_template(many(L"<CommonData>", 500) + L"\\b");
+    const auto listed = shallower.shared_folders();
+    ASSERT_EQ(listed.size(), 1'001u);
+    EXPECT_EQ(fs::path(listed.back().folder), common / many(L"", 500).substr(1) / L"b");
 }
