@@ -19,7 +19,11 @@ endforeach()
 
 add_library(deps_headers INTERFACE)
 target_include_directories(deps_headers SYSTEM INTERFACE "${deps_include}")
-target_compile_definitions(deps_headers INTERFACE FMT_HEADER_ONLY BOOST_ALL_NO_LIB)
+# Boost.UUID draws its entropy from advapi32 (CryptGenRandom) instead of bcrypt: advapi32 is a
+# library that Windows always takes from its own folder, bcrypt is not, and an import of it would
+# load a bcrypt.dll lying beside the installer.
+target_compile_definitions(deps_headers INTERFACE FMT_HEADER_ONLY BOOST_ALL_NO_LIB
+    BOOST_UUID_RANDOM_PROVIDER_FORCE_WINCRYPT)
 
 set(bz "${STELVANE_DEPS}/bzip2")
 add_library(bz2 STATIC

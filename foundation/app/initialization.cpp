@@ -11,6 +11,7 @@
 #include "foundation/errors/error.hpp"
 #include "foundation/system/com.hpp"
 #include "foundation/system/known_folders.hpp"
+#include "foundation/system/library.hpp"
 #include "foundation/system/unique_any.hpp"
 
 namespace vd {
@@ -75,11 +76,7 @@ std::uint32_t comctl32_version() {
     // Only a module loaded here is freed again; one the process had stays.
     unique_module loaded_here;
     if (!module) {
-        // Systems without the safe-search update reject the flag; the plain search is then
-        // the only one there is.
-        loaded_here.reset(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
-        if (!loaded_here)
-            loaded_here.reset(::LoadLibraryExW(name, nullptr, 0));
+        loaded_here.reset(load_system_library(name));
         module = loaded_here.get();
     }
     if (!module)

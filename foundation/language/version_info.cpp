@@ -5,8 +5,11 @@
 
 #include <fmt/xchar.h>
 
+#include "foundation/errors/error.hpp"
 #include "foundation/language/language_state.hpp"
 #include "foundation/streams/resource_stream.hpp"
+#include "foundation/system/library.hpp"
+#include "foundation/system/unique_any.hpp"
 
 namespace vd {
 namespace {
@@ -14,6 +17,37 @@ namespace {
 // Unicode string tables; others are not read.
 constexpr WORD unicode_code_page = 1200;
 constexpr WORD lang_french = 12;
+
+// version.dll is not among the libraries that Windows always takes from its own folder, so it
+// is not imported: an import would load a version.dll lying beside the program before any of
+// our code runs. It is bound from the system folder on first use instead.
+struct version_library {
+    unique_module module;
+    decltype(&::GetFileVersionInfoSizeW) get_size = nullptr;
+    decltype(&::GetFileVersionInfoW) get_block = nullptr;
+    decltype(&::VerQueryValueW) query_value = nullptr;
+};
+
+template <class Function>
+Function bound_export(HMODULE module, const char* name) {
+    const auto found = find_export<Function>(module, name);
+    if (!found)
+        throw_system_error();
+    return found;
+}
+
+const version_library& version_functions() {
+    static const version_library bound = [] {
+        version_library library{unique_module{load_system_library(L"version.dll")}};
+        if (!library.module)
+            throw_system_error();
+        library.get_size = bound_export<decltype(library.get_size)>(library.module.get(), "GetFileVersionInfoSizeW");
+        library.get_block = bound_export<decltype(library.get_block)>(library.module.get(), "GetFileVersionInfoW");
+        library.query_value = bound_export<decltype(library.query_value)>(library.module.get(), "VerQueryValueW");
+        return library;
+    }();
+    return bound;
+}
 
 void replace_last(std::wstring& text, std::wstring_view what, std::wstring_view with) {
     const std::size_t at = text.rfind(what);
@@ -41,7 +75,7 @@ version_info::version_info(std::vector<std::byte> buffer, const void* data, std:
 
     void* fixed = nullptr;
     UINT fixed_size = 0;
-    if (!::VerQueryValueW(data_, L"\\", &fixed, &fixed_size))
+    if (!version_functions().query_value(data_, L"\\", &fixed, &fixed_size))
         return;
     // A damaged block from some other file must not make us read past its fixed part.
     if (fixed && fixed_size >= sizeof(VS_FIXEDFILEINFO) &&
@@ -50,7 +84,7 @@ version_info::version_info(std::vector<std::byte> buffer, const void* data, std:
 
     void* translations = nullptr;
     UINT translations_size = 0;
-    if (!::VerQueryValueW(data_, L"\\VarFileInfo\\Translation", &translations, &translations_size) ||
+    if (!version_functions().query_value(data_, L"\\VarFileInfo\\Translation", &translations, &translations_size) ||
         !translations)
         return;
     // Pairs of (language, code page).
@@ -75,7 +109,7 @@ std::wstring version_info::string_value(std::wstring_view name) const {
     const std::wstring path = fmt::format(L"\\StringFileInfo\\{}\\{}", keys_.front(), name);
     void* value = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(data_, path.c_str(), &value, &length) || !value || length == 0)
+    if (!version_functions().query_value(data_, path.c_str(), &value, &length) || !value || length == 0)
         return {};
     std::wstring_view text(static_cast<const wchar_t*>(value), length);
     if (text.back() == L'\0')
@@ -113,11 +147,11 @@ version_info module_version_info() {
 }
 
 std::vector<std::byte> load_file_version_block(const std::wstring& path) {
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    const DWORD size = version_functions().get_size(path.c_str(), nullptr);
     if (size == 0)
         return {};
     std::vector<std::byte> block(size);
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+    if (!version_functions().get_block(path.c_str(), 0, size, block.data()))
         return {};
     return block;
 }

@@ -4,6 +4,7 @@
 
 #include "foundation/errors/error_text.hpp"
 #include "foundation/language/language_state.hpp"
+#include "foundation/system/library.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "foundation/ui/app_context.hpp"
 
@@ -120,7 +121,7 @@ void show_error(std::uint32_t code) {
 HRESULT task_dialog(const TASKDIALOGCONFIG& config) {
     // Bound by name so that the program still starts where only the common controls 5 are
     // installed; decltype only names the declaration, nothing is imported.
-    const unique_module common_controls{::LoadLibraryW(L"comctl32.dll")};
+    const unique_module common_controls{load_system_library(L"comctl32.dll")};
     if (!common_controls)
         return HRESULT_FROM_WIN32(::GetLastError());
     const FARPROC found = ::GetProcAddress(common_controls.get(), "TaskDialogIndirect");

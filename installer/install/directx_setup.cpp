@@ -25,11 +25,6 @@ constexpr DWORD oldest_revision = 903;
 constexpr DWORD setup_flags = 0x10018;
 constexpr DWORD progress_reason = 18;
 
-template <class Function>
-Function find_entry(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 // Little-endian fields of the image headers; the caller has checked that they lie in the file.
 std::uint16_t u16_at(const std::vector<unsigned char>& bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
@@ -58,10 +53,12 @@ void trace_kept_file() noexcept {
 } // namespace
 
 directx_setup::directx_setup(const std::wstring& folder) : folder_(folder) {
+    // By its full path: its own companions come from the work folder, nothing from this
+    // program's folder.
     vd::unique_module library{vd::load_library((std::filesystem::path(folder_) / L"DSetup.dll").c_str())};
     if (!library)
         return;
-    const auto get_version = find_entry<get_version_function>(library.get(), "DirectXSetupGetVersion");
+    const auto get_version = vd::find_export<get_version_function>(library.get(), "DirectXSetupGetVersion");
     DWORD version = 0;
     DWORD revision = 0;
     if (get_version && get_version(&version, &revision) && version >= oldest_version && revision >= oldest_revision)
@@ -72,8 +69,8 @@ bool directx_setup::run(HWND owner) {
     // GetProcAddress of no module would search this program itself.
     if (!module_)
         return false;
-    const auto set_callback = find_entry<set_callback_function>(module_.get(), "DirectXSetupSetCallback");
-    const auto setup = find_entry<setup_function>(module_.get(), "DirectXSetupW");
+    const auto set_callback = vd::find_export<set_callback_function>(module_.get(), "DirectXSetupSetCallback");
+    const auto setup = vd::find_export<setup_function>(module_.get(), "DirectXSetupW");
     if (!set_callback || !setup)
         return false;
     remove_x64_d3dx9();

@@ -1,11 +1,15 @@
-// The installer's entry point, and the three start-up initialisers that run before it, in this
-// order, ahead of every initialiser of default priority.
+// The installer's entry point, and the start-up initialisers that run before it, in this order,
+// ahead of every initialiser of default priority: the library search first, then the three
+// start-up steps.
 #include "installer/startup/process_startup.hpp"
 
 #include <windows.h>
 
 namespace {
 
+struct library_search_step {
+    library_search_step() { restrict_library_search(); }
+};
 struct processor_check_step {
     processor_check_step() { processor_check(); }
 };
@@ -16,6 +20,9 @@ struct application_step {
     application_step() { initialize_application_once(); }
 };
 
+// The earliest priority a program may take: whatever any initialiser loads finds the search
+// already restricted.
+__attribute__((init_priority(101))) library_search_step restrict_the_library_search;
 __attribute__((init_priority(1001))) processor_check_step check_processor;
 __attribute__((init_priority(1002))) process_step initialize_the_process;
 __attribute__((init_priority(1003))) application_step initialize_the_application;

@@ -1,7 +1,9 @@
 #include "installer/startup/process_startup.hpp"
 
 #include "foundation/app/initialization.hpp"
+#include "foundation/errors/error.hpp"
 #include "foundation/language/language_state.hpp"
+#include "foundation/system/library.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "foundation/ui/app_context.hpp"
 #include "installer/startup/installer_settings.hpp"
@@ -18,6 +20,22 @@ namespace {
 INIT_ONCE process_once = INIT_ONCE_STATIC_INIT;
 
 } // namespace
+
+void restrict_library_search() {
+    // Windows 7 has the function only with KB2533623; without it the program still starts, and
+    // at least the current folder leaves the search.
+    using set_default_dll_directories_function = BOOL(WINAPI*)(DWORD flags);
+    const auto set_default_dll_directories = vd::find_export<set_default_dll_directories_function>(
+        ::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (!set_default_dll_directories) {
+        ::SetDllDirectoryW(L"");
+        return;
+    }
+    // It refuses only flags it does not know; should it ever, the process ends here rather than
+    // run as administrator with the search left open.
+    if (!set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        vd::throw_system_error();
+}
 
 void processor_check() {
     if (::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE))

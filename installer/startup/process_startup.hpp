@@ -2,6 +2,11 @@
 // before the program entry, and the program entry's own steps.
 #pragma once
 
+// From here on every library loaded by name, by us or by the system's own libraries, comes from
+// the system folder: never from this program's folder, which is wherever a download put it, nor
+// from the current folder. The first thing the process does.
+void restrict_library_search();
+
 // Ends the process with a message in three languages (exit code 1) when the processor has no
 // SSE2, which the whole program is built for.
 void processor_check();

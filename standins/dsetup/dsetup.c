@@ -2,7 +2,8 @@
    DirectX redistributable. It answers like the real library: a version, one progress report
    through the caller's callback, and a result. Each variant is its own DLL, chosen at build time:
    STANDIN_VERSION and STANDIN_REVISION give the version it reports, STANDIN_RESULT what the set-up
-   returns. The entry points it exports are named by its .def file. */
+   returns, STANDIN_COMPANION makes it need a companion library beside it (as the real library
+   needs its own). The entry points it exports are named by its .def file. */
 #include <windows.h>
 
 #ifndef STANDIN_VERSION
@@ -19,6 +20,11 @@
 #define DSETUPERR_CANTFINDDIR (-8)
 #define DSETUPERR_INTERNAL (-9)
 
+#ifdef STANDIN_COMPANION
+/* Exported by the tests' marker library, which lies beside this one as "library_marker.dll". */
+__declspec(dllimport) int library_marker_present(void);
+#endif
+
 typedef DWORD(WINAPI *dsetup_callback)(DWORD reason, DWORD message_type, LPSTR message, LPSTR name, void *info);
 
 static HMODULE own_module;
@@ -34,6 +40,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 int WINAPI DirectXSetupGetVersion(DWORD *version, DWORD *revision) {
     if (!version || !revision)
         return 0;
+#ifdef STANDIN_COMPANION
+    if (!library_marker_present())
+        return 0;
+#endif
     *version = STANDIN_VERSION;
     *revision = STANDIN_REVISION;
     return 1;

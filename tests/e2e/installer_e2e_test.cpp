@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <sstream>
 
 #include "foundation/system/registry.hpp"
 #include "support/test_folder.hpp"
@@ -224,6 +225,26 @@ void record_program(const fs::path& program) {
     vd::reg_create_key(HKEY_LOCAL_MACHINE, maker_key).set_string(program_path_value, program.wstring());
 }
 
+// Wine reads its library overrides when a process starts, for a program by its file name from
+// its AppDefaults key: while this lives, a program of that name prefers its own copies of the
+// named libraries ("native,builtin"), as Windows does for a library outside its known ones. (An
+// override in the environment reaches no program that a Windows process starts.)
+class preferred_libraries {
+public:
+    preferred_libraries(const fs::path& program, const std::vector<std::wstring>& names)
+        : key_(L"Software\\Wine\\AppDefaults\\" + program.filename().wstring()) {
+        auto overrides = vd::reg_create_key(HKEY_CURRENT_USER, key_ + L"\\DllOverrides");
+        for (const auto& name : names)
+            overrides.set_string(name, L"native,builtin");
+    }
+    ~preferred_libraries() { ::RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+    preferred_libraries(const preferred_libraries&) = delete;
+    preferred_libraries& operator=(const preferred_libraries&) = delete;
+
+private:
+    std::wstring key_;
+};
+
 } // namespace
 
 TEST(installer_e2e, a_quick_installation_in_english) {
@@ -380,4 +401,50 @@ TEST(installer_e2e, f_a_payload_without_an_uninstaller_leaves_no_backup) {
     run.install();
     EXPECT_EQ(text_of(run.button(next_button)), german.next) << "the installation stands";
     EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
+}
+
+// Libraries planted beside a copy of the installer and in its current folder, under the names of
+// those it imports or loads and of those that the system's own libraries load by name. Wine is
+// told to prefer the planted copies, as Windows prefers a library in the program's folder to any
+// other outside its list of known libraries; not one may be loaded.
+TEST(installer_e2e, f_libraries_planted_beside_it_are_not_loaded) {
+    std::vector<std::wstring> planted;  // the installer's imports first
+    std::wistringstream imports(SETUP_IMPORTS);
+    for (std::wstring name; std::getline(imports, name, L',');)
+        planted.push_back(name);
+    planted.insert(planted.end(), {L"bcrypt", L"cryptbase", L"dwmapi", L"propsys", L"version", L"uxtheme"});
+    // comctl32 comes through the manifest's assembly, under Wine as well. The others are planted
+    // but not preferred: Wine keeps no list of known libraries and would take a planted user32
+    // even for the import table; Wine's own user32 imports version.dll, which Windows' does not;
+    // and Wine's own libraries delay-load uxtheme.dll by the search order that the process
+    // started with, whatever SetDefaultDllDirectories said since.
+    const std::vector<std::wstring> preferred = {L"bcrypt", L"cryptbase", L"dwmapi", L"propsys", L"comctl32"};
+
+    const testing_support::test_folder program_folder;
+    const testing_support::test_folder current_folder;
+    const auto copy = program_folder / setup.filename();
+    fs::copy_file(setup, copy);
+    for (const auto* folder : {&program_folder, &current_folder}) {
+        for (const auto& name : planted)
+            fs::copy_file(windows_path(LIBRARY_MARKER_DLL), *folder / (name + L".dll"));
+    }
+    {
+        const preferred_libraries prefer(copy, preferred);
+        installer_process run(copy, current_folder.path());
+        ASSERT_EQ(run.shown_page(), wizard_page::start);
+        run.post_click(run.button(cancel_button));
+        ASSERT_TRUE(wait_until([&] { return run.message_box() || run.has_ended(); }, 30s));
+        if (const HWND question = run.message_box())
+            answer(question, IDYES);
+        EXPECT_EQ(run.wait_for_exit(30s), 0);
+    }
+
+    std::vector<fs::path> loaded;
+    for (const auto* folder : {&program_folder, &current_folder}) {
+        for (const auto& entry : fs::directory_iterator(folder->path())) {
+            if (entry.path().extension() == L".loaded")
+                loaded.push_back(entry.path().filename());
+        }
+    }
+    EXPECT_EQ(loaded, std::vector<fs::path>{}) << "planted libraries that the installer loaded";
 }

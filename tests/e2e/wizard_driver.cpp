@@ -133,19 +133,22 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
     }
 }
 
-installer_process::installer_process(const std::filesystem::path& setup, no_wait_t) {
+installer_process::installer_process(const std::filesystem::path& setup, no_wait_t,
+                                     const std::filesystem::path& current_folder) {
     std::wstring command = L"\"" + setup.wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          current_folder.empty() ? nullptr : current_folder.c_str(), &startup, &started))
         fail(L"cannot start " + setup.wstring() + L": error " + std::to_wstring(::GetLastError()));
     process_.reset(started.hProcess);
     const vd::unique_handle thread(started.hThread);
     id_ = started.dwProcessId;
 }
 
-installer_process::installer_process(const std::filesystem::path& setup) : installer_process(setup, no_wait) {
+installer_process::installer_process(const std::filesystem::path& setup, const std::filesystem::path& current_folder)
+    : installer_process(setup, no_wait, current_folder) {
     // The wizard is the dialog with the side panel; the pages exist once it shows.
     const bool shown = wait_until([&] { return find_wizard() || has_ended(); }, wizard_timeout);
     if (!main_) {

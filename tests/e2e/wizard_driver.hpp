@@ -60,11 +60,11 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
 
 class installer_process {
 public:
-    // Starts the program and waits for its wizard.
-    explicit installer_process(const std::filesystem::path& setup);
+    // Starts the program and waits for its wizard; in the test's current folder unless told.
+    explicit installer_process(const std::filesystem::path& setup, const std::filesystem::path& current_folder = {});
     // Starts the program and returns at once: for a run that may show a box instead of its
     // wizard, which find_wizard then looks for.
-    installer_process(const std::filesystem::path& setup, no_wait_t);
+    installer_process(const std::filesystem::path& setup, no_wait_t, const std::filesystem::path& current_folder = {});
     // A program the test leaves running is ended.
     ~installer_process();
     installer_process(const installer_process&) = delete;

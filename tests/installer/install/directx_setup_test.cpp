@@ -52,12 +52,15 @@ TEST(directx_setup, runs_only_a_recent_library_with_every_entry_point) {
         {L"current", true, true, true},          {L"result_1", true, true, true},
         {L"failing", true, false, true},         {L"without_callback", true, false, false},
         {L"old_version", false, false, false},   {L"old_revision", false, false, false},
-        {L"", false, false, false},
+        {L"with_companion", true, true, true},   {L"", false, false, false},
     };
     for (const auto& c : cases) {
         testing_support::test_folder work;
         if (!c.variant.empty())
             fs::copy_file(fs::path(DSETUP_STANDIN_FOLDER) / (L"dsetup-" + c.variant + L".dll"), work / L"DSetup.dll");
+        // Found in the library's own folder only, the folder of this program being another.
+        if (c.variant == L"with_companion")
+            fs::copy_file(LIBRARY_MARKER_DLL, work / L"library_marker.dll");
         {
             directx_setup setup(work.path().wstring());
             ASSERT_EQ(setup.module() != nullptr, c.kept) << c.variant;
