@@ -1,7 +1,7 @@
 // Where an exception ends that reached a procedure the system calls (a dialog procedure, a
 // window or enumeration callback). Unwinding into the system's frames is undefined, so each
 // such procedure catches everything at its edge and hands it here. The text goes to the
-// debugger until the program routes it elsewhere.
+// debugger until the program routes it elsewhere: the main window shows it in a box.
 #pragma once
 
 #include <functional>

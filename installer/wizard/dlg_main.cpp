@@ -7,6 +7,7 @@
 #include "foundation/ui/window.hpp"
 #include "installer/startup/installer_settings.hpp"
 #include "installer/wizard/about_dialog.hpp"
+#include "installer/wizard/callback_failure.hpp"
 #include "installer/wizard/dlg_end.hpp"
 #include "installer/wizard/dlg_install.hpp"
 #include "installer/wizard/dlg_mode.hpp"
@@ -17,6 +18,7 @@
 #include <fmt/xchar.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -44,6 +46,12 @@ void save_window_size(const vd::reg_key& key, SIZE size) {
         key.set_binary(saved, sizeof saved, size_value);
     } catch (const std::exception&) {
     }
+}
+
+// What a procedure that the system calls caught is the user's to know: a page left half filled,
+// a set-up callback that failed. The box stands over the wizard, which goes on afterwards.
+void show_callback_failure(const std::wstring& text) {
+    vd::message_box(text.c_str(), installer_settings::instance().title(true).c_str(), MB_OK | MB_ICONERROR);
 }
 
 RECT client_rect_of(HWND window, HWND parent) {
@@ -96,6 +104,8 @@ dlg_main& dlg_main::instance() {
 }
 
 void dlg_main::on_init() {
+    // First, so that a page whose start fails is reported as well.
+    previous_reporter_ = set_failure_reporter(show_callback_failure);
     const RECT outer = vd::window_rect_in_parent(hwnd());
     min_width_ = outer.right - outer.left;
     min_height_ = outer.bottom - outer.top;
@@ -161,6 +171,7 @@ void dlg_main::prepare_frame() {
 
 void dlg_main::on_destroy() {
     set_main_dialog_window(nullptr);
+    set_failure_reporter(std::move(previous_reporter_));
     dlg_start::instance().set_wizard_retext({});
     try {
         if (const auto key = vd::reg_create_key(HKEY_CURRENT_USER, maker_key)) {
@@ -196,8 +207,15 @@ void dlg_main::set_texts() {
     set_window_text(hwnd(), settings.title(true));
     set_about_item();
     update_buttons();
-    for (auto* page : pages_)
-        page->set_texts();
+    for (auto* page : pages_) {
+        // A page whose texts fail is reported and left as far as it got; the other pages and
+        // the wizard around them go on.
+        try {
+            page->set_texts();
+        } catch (...) {
+            report_callback_failure();
+        }
+    }
 }
 
 // A new language replaces the item's text in place.
@@ -224,6 +242,10 @@ void dlg_main::update_buttons() {
 }
 
 void dlg_main::show_page(std::uint32_t index) {
+    // Back on the first page and Next on the last are disabled, but any program can still send
+    // their clicks: there is no page before the first or after the last to move to.
+    if (index >= pages_.size())
+        return;
     const auto& settings = installer_settings::instance();
     ::ShowWindow(pages_[current_page_]->hwnd(), SW_HIDE);
     current_page_ = index;
@@ -275,6 +297,10 @@ void dlg_main::install() {
     } catch (const std::exception&) {
         settings.installed = false;
     }
+    // A step that waits without taking messages (the registration run) leaves the requests
+    // made meanwhile in the queue: a close box, Esc or Alt+F4 belongs to the installation and
+    // is dropped here with the wizard's commands, not handled as soon as the wizard is back.
+    pump_messages();
     installing_ = false;
     ::EnableWindow(item(IDCANCEL), TRUE);
     ::EnableWindow(item(IDOK), TRUE);

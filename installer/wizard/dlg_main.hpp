@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "installer/wizard/basic_dialog.hpp"
+#include "installer/wizard/callback_failure.hpp"
 
 // The wizard's pages, in order.
 enum wizard_page : std::uint32_t { start_page = 0, mode_page = 1, options_page = 2, install_page = 3, end_page = 4 };
@@ -64,6 +65,8 @@ private:
     std::int32_t min_height_ = 0;
     std::uint32_t current_page_ = start_page;
     // The installation runs inside the Install command and pumps messages meanwhile: the
-    // wizard's own commands wait until it has ended.
+    // wizard's own commands that arrive before it has ended are dropped.
     bool installing_ = false;
+    // Whoever heard of callback failures before the wizard showed them; again once it has gone.
+    failure_reporter previous_reporter_;
 };

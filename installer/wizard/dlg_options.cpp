@@ -65,6 +65,10 @@ private:
 } // namespace
 
 std::optional<std::wstring> typed_install_folder(const std::wstring& typed, const std::wstring& default_folder) {
+    // Nothing typed would name Program Files itself (the system drops the blanks that end a
+    // name), and the product would be installed loose in it.
+    if (typed.find_first_not_of(L' ') == std::wstring::npos)
+        return std::nullopt;
     std::filesystem::path folder(typed);
     folder.make_preferred();
     if (::PathIsUNCW(folder.c_str()))

@@ -11,9 +11,10 @@
 
 // The installation folder that the text typed into the folder box names: a relative text taken
 // under default_folder (the Program Files folder), the result lexically normalised; a UNC path
-// as the system resolves it. Nothing when the result is not absolute with a root: "D:" and
-// "D:foo" are drive-relative, \\server names no share, and a relative text stays relative while
-// default_folder is empty. The folder then keeps its last good value until the text names one.
+// as the system resolves it. Nothing for an empty or blank text, and nothing when the result is
+// not absolute with a root: "D:" and "D:foo" are drive-relative, \\server names no share, and
+// a relative text stays relative while default_folder is empty. The folder then keeps its last
+// good value until the text names one.
 std::optional<std::wstring> typed_install_folder(const std::wstring& typed, const std::wstring& default_folder);
 
 class dlg_options final : public basic_dialog {

@@ -3,12 +3,16 @@
 #include "installer/wizard/about_dialog.hpp"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/language/version_info.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "foundation/ui/window.hpp"
+#include "installer/wizard/callback_failure.hpp"
+#include "damaged_texts.hpp"
 #include "support/test_windows.hpp"
 #include "support/ui_language_scope.hpp"
 
@@ -96,4 +100,18 @@ TEST(about_dialog, shows_the_program_and_closes_like_a_dialog) {
         EXPECT_NEAR(visit.box_rect.left + visit.box_rect.right, visit.owner_rect.left + visit.owner_rect.right, 1);
         EXPECT_NEAR(visit.box_rect.top + visit.box_rect.bottom, visit.owner_rect.top + visit.owner_rect.bottom, 1);
     }
+}
+
+// A caption that cannot be formatted: the box tells the program's reporter, once, and still
+// comes up.
+TEST(about_dialog, reports_what_its_start_meets) {
+    const testing_support::damaged_texts damaged(1003, L"About '{0'");
+    ASSERT_TRUE(damaged.module());
+    std::vector<std::wstring> reported;
+    failure_reporter previous = set_failure_reporter([&](const std::wstring& text) { reported.push_back(text); });
+    const testing_support::unique_window box{
+        ::CreateDialogParamW(damaged.module(), MAKEINTRESOURCEW(100), nullptr, about_dialog_proc, 0)};
+    set_failure_reporter(std::move(previous));
+    ASSERT_TRUE(box) << "error " << ::GetLastError();
+    EXPECT_EQ(reported.size(), 1u);
 }

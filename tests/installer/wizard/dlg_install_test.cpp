@@ -2,7 +2,9 @@
 // options, and the log that the installation appends to below it.
 #include "installer/wizard/dlg_install.hpp"
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -77,4 +79,34 @@ TEST_F(install_page, status_lines_follow_the_summary_whatever_the_user_selected)
     EXPECT_EQ(log(), expected);
     // The log follows its end, not the selection at the top.
     EXPECT_GT(::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 20);
+}
+
+// While the files are written the wizard repaints and answers, and the wait cursor comes back
+// after whatever a handler or a message set.
+TEST_F(install_page, the_wizard_takes_its_messages_between_the_files) {
+    std::istringstream payload;
+    std::wstring program, uninstaller;
+    std::vector<std::wstring> removal_list;
+    HCURSOR wait = ::LoadCursorW(nullptr, IDC_WAIT);
+    dlg_install::handler_context context{payload, program, uninstaller, removal_list, wait};
+    const dlg_install::context_scope scope(page, context);
+    ::ShowWindow(parent_.get(), SW_SHOWNOACTIVATE);
+    ::ShowWindow(page_.get(), SW_SHOW);
+    page.show_summary();
+    for (const notification& n : {notification{notification::finished{}}, notification{notification::progress{1, 2}}}) {
+        SCOPED_TRACE(n.index());
+        ::UpdateWindow(parent_.get());
+        ::InvalidateRect(log_window(), nullptr, TRUE);
+        ::PostMessageW(log_window(), EM_SETSEL, 2, 4);
+        ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+        // Progress is answered between the files at most every few milliseconds.
+        context.last_pump = ::GetTickCount() - dlg_install::progress_pump_ms;
+        page.on_notification(n);
+        EXPECT_FALSE(::GetUpdateRect(log_window(), nullptr, FALSE)) << "not repainted";
+        DWORD start = 0, end = 0;
+        ::SendMessageW(log_window(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(end, 4u) << "the posted message waits";
+        EXPECT_EQ(::GetCursor(), wait);
+        ::SendMessageW(log_window(), EM_SETSEL, 0, 0);
+    }
 }

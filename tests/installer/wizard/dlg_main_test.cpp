@@ -1,7 +1,32 @@
-// The main window's decisions: where Next and Back lead, when Cancel asks, which size it keeps.
+// The main window's decisions: where Next and Back lead, when Cancel asks, which size it keeps;
+// then the window itself, driven by its buttons' commands as other programs may send them.
 #include "installer/wizard/dlg_main.hpp"
 
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <commctrl.h>
 #include <gtest/gtest.h>
+
+#include "damaged_texts.hpp"
+#include "foundation/language/language_state.hpp"
+#include "foundation/system/unique_any.hpp"
+#include "foundation/ui/window.hpp"
+#include "installer/startup/installer_settings.hpp"
+#include "installer/wizard/dlg_end.hpp"
+#include "installer/wizard/dlg_install.hpp"
+#include "installer/wizard/dlg_mode.hpp"
+#include "installer/wizard/dlg_options.hpp"
+#include "installer/wizard/dlg_start.hpp"
+#include "installer/wizard/message_pump.hpp"
+#include "support/box_answerer.hpp"
+#include "support/registry_override.hpp"
+#include "support/test_windows.hpp"
+#include "support/ui_language_scope.hpp"
+#include "support/watchdog.hpp"
 
 TEST(dlg_main, navigation_cancel_and_size_decisions) {
     // A quick installation passes the options page both ways; an advanced one shows it.
@@ -40,4 +65,250 @@ TEST(dlg_main, navigation_cancel_and_size_decisions) {
     EXPECT_EQ(restored_size(minimum, &smaller_wide).cx, 400);
     EXPECT_EQ(restored_size(minimum, &smaller_wide).cy, 500);
     EXPECT_EQ(restored_size(minimum, &larger).cx, 800);
+}
+
+namespace {
+
+// Answers each box that the wizard puts over itself with the next answer (No once they are
+// used up), from a timer that the box's own loop runs, and keeps its caption and text. Unlike
+// the answerer of the other tests it leaves the wizard itself alone, which is a dialog too.
+class wizard_boxes {
+public:
+    wizard_boxes(HWND wizard, std::vector<int> answers) : wizard_(wizard), answers_(std::move(answers)) {
+        active_ = this;
+    }
+    ~wizard_boxes() { active_ = nullptr; }
+    wizard_boxes(const wizard_boxes&) = delete;
+    wizard_boxes& operator=(const wizard_boxes&) = delete;
+
+    std::vector<std::pair<std::wstring, std::wstring>> shown; // caption and text
+
+private:
+    static BOOL CALLBACK find_box(HWND window, LPARAM found) {
+        if (::GetWindow(window, GW_OWNER) != active_->wizard_ || !::IsWindowVisible(window) ||
+            window == active_->answered_)
+            return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+
+    static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
+        HWND box = nullptr;
+        if (!active_ || (::EnumThreadWindows(::GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box)), !box))
+            return;
+        auto& self = *active_;
+        self.shown.emplace_back(vd::window_text(box), vd::window_text(::GetDlgItem(box, 0xFFFF)));
+        self.answered_ = box;
+        const int answer = self.shown.size() <= self.answers_.size() ? self.answers_[self.shown.size() - 1] : IDNO;
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    }
+
+    static inline wizard_boxes* active_ = nullptr;
+    HWND wizard_;
+    std::vector<int> answers_;
+    HWND answered_ = nullptr;
+    testing_support::unique_thread_timer timer_{::SetTimer(nullptr, 0, 20, on_timer)};
+};
+
+// An environment variable of this process, set for a while.
+class environment_scope {
+public:
+    environment_scope(const wchar_t* name, const wchar_t* value) : name_(name) {
+        std::wstring saved(32767, L'\0');
+        const DWORD length = ::GetEnvironmentVariableW(name, saved.data(), static_cast<DWORD>(saved.size()));
+        if (length > 0 && length < saved.size())
+            saved_ = saved.substr(0, length);
+        ::SetEnvironmentVariableW(name, value);
+    }
+    ~environment_scope() { ::SetEnvironmentVariableW(name_, saved_ ? saved_->c_str() : nullptr); }
+    environment_scope(const environment_scope&) = delete;
+    environment_scope& operator=(const environment_scope&) = delete;
+
+private:
+    const wchar_t* name_;
+    std::optional<std::wstring> saved_;
+};
+
+// The main window itself, from the built installer's templates and texts in English, shown in
+// the screen's bottom-right corner, before a first installation in the quick mode. The size it
+// saves goes to a HKEY_CURRENT_USER of the test's own.
+class main_window : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(setup_ && registry_.overridden()) << "error " << ::GetLastError();
+        INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_STANDARD_CLASSES | ICC_USEREX_CLASSES | ICC_PROGRESS_CLASS};
+        ::InitCommonControlsEx(&classes);
+        settings.state = 0;
+        settings.advanced = false;
+        settings.installed = false;
+        create();
+        ASSERT_TRUE(window_) << "error " << ::GetLastError();
+    }
+    void TearDown() override {
+        window_.reset();
+        std::tie(settings.state, settings.advanced, settings.installed) = saved_;
+    }
+
+    void create() {
+        window_.reset(::CreateDialogParamW(vd::resource_module(), MAKEINTRESOURCEW(101), nullptr,
+                                           basic_dialog::dialog_proc, reinterpret_cast<LPARAM>(&wizard)));
+        const RECT rect = vd::window_rect_in_parent(window_.get());
+        ::SetWindowPos(window_.get(), nullptr, ::GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left) - 260,
+                       ::GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top) - 260, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+    }
+    HWND item(int id) const { return ::GetDlgItem(window_.get(), id); }
+    void command(int id) const { ::SendMessageW(window_.get(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+    static HWND page(std::uint32_t index) {
+        const basic_dialog* pages[] = {&dlg_start::instance(), &dlg_mode::instance(), &dlg_options::instance(),
+                                       &dlg_install::instance(), &dlg_end::instance()};
+        return pages[index]->hwnd();
+    }
+    // The page shown, checked against the one the wizard counts.
+    std::uint32_t shown_page() const {
+        for (std::uint32_t index = 0; index < 5; ++index) {
+            if (::IsWindowVisible(page(index)))
+                return index == wizard.current_page() ? index : 99;
+        }
+        return 98;
+    }
+
+    installer_settings& settings = installer_settings::instance();
+    dlg_main& wizard = dlg_main::instance();
+    testing_support::registry_override registry_{HKEY_CURRENT_USER};
+    vd::unique_module setup_{::LoadLibraryExW(L"" STELVANE_SETUP_EXE, nullptr,
+                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
+    testing_support::ui_language_scope language_{1, setup_.get()};
+    testing_support::unique_window window_;
+
+private:
+    std::tuple<std::int32_t, bool, bool> saved_{settings.state, settings.advanced, settings.installed};
+};
+
+} // namespace
+
+TEST_F(main_window, clicks_sent_to_the_disabled_back_and_next_go_nowhere) {
+    EXPECT_FALSE(::IsWindowEnabled(item(dlg_main::back_id)));
+    command(dlg_main::back_id);
+    EXPECT_EQ(shown_page(), start_page);
+
+    command(IDOK);
+    command(IDOK);
+    ASSERT_EQ(shown_page(), install_page);
+    settings.installed = true;
+    command(IDOK);
+    ASSERT_EQ(shown_page(), end_page);
+    EXPECT_FALSE(::IsWindowEnabled(item(IDOK)));
+    command(IDOK);
+    EXPECT_EQ(shown_page(), end_page);
+}
+
+// The close box, the system menu's Close, Esc and the wizard's three buttons, whenever they come
+// while the installation runs, are dropped: the wizard stays on the install page, ready for a
+// new attempt. Afterwards Cancel asks, and only Yes ends the wizard.
+TEST_F(main_window, requests_made_while_it_installs_are_dropped_and_cancel_asks) {
+    const testing_support::watchdog bound(std::chrono::seconds(60));
+    const wizard_boxes boxes(window_.get(), {IDNO, IDYES});
+    command(IDOK);
+    command(IDOK);
+    ASSERT_EQ(shown_page(), install_page);
+    const auto request_everything = [this] {
+        ::PostMessageW(window_.get(), WM_CLOSE, 0, 0);
+        ::PostMessageW(window_.get(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        ::PostMessageW(item(IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+        for (const int id : {IDOK, IDCANCEL, static_cast<int>(dlg_main::back_id)})
+            ::PostMessageW(window_.get(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    };
+    for (const bool extracting : {false, true}) {
+        SCOPED_TRACE(extracting ? "taken during the extraction" : "queued while a step waited");
+        {
+            // Without a temporary folder the installation ends at once, taking no message: like
+            // the registration run, a step that waits. This program holds no payload: the
+            // extraction checks it, takes the wizard's messages and fails.
+            std::optional<environment_scope> tmp, temp;
+            if (!extracting) {
+                tmp.emplace(L"TMP", L"C:\\vd-no-such-folder");
+                temp.emplace(L"TEMP", L"C:\\vd-no-such-folder");
+            }
+            vd::language_state::instance().module = extracting ? ::GetModuleHandleW(nullptr) : setup_.get();
+            request_everything();
+            command(IDOK);
+            vd::language_state::instance().module = setup_.get();
+        }
+        // What the wizard's own loop takes once the installation is back.
+        pump_messages();
+        EXPECT_TRUE(boxes.shown.empty());
+        EXPECT_TRUE(::IsWindowVisible(window_.get()));
+        EXPECT_EQ(shown_page(), install_page);
+        EXPECT_FALSE(settings.installed);
+        EXPECT_TRUE(::IsWindowEnabled(item(IDOK)) && ::IsWindowEnabled(item(IDCANCEL)));
+        EXPECT_FALSE(::IsWindowEnabled(item(dlg_main::back_id)));
+    }
+
+    command(IDCANCEL);
+    EXPECT_TRUE(::IsWindowVisible(window_.get())) << "No keeps the wizard";
+    EXPECT_EQ(shown_page(), install_page);
+    command(IDCANCEL);
+    EXPECT_FALSE(::IsWindowVisible(window_.get())) << "Yes ends it";
+    const std::pair question{settings.title(true), settings.load_string(1110)};
+    EXPECT_EQ(boxes.shown, (std::vector{question, question}));
+}
+
+// A page whose texts cannot be made is reported once, in a box over the wizard, which shows
+// its first page all the same, the other pages texted.
+TEST_F(main_window, a_page_that_fails_is_reported_over_the_wizard) {
+    window_.reset();
+    const testing_support::damaged_texts damaged(1109, L"{0} \u2013 \u00a9 {1}");
+    ASSERT_TRUE(damaged.module());
+    testing_support::box_answerer boxes(IDOK);
+    create();
+    ASSERT_TRUE(window_);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.box->owner, window_.get());
+    EXPECT_EQ(boxes.box->caption, settings.title(true));
+    EXPECT_EQ(boxes.box->text, L"argument not found");
+    EXPECT_EQ(shown_page(), start_page);
+    EXPECT_EQ(vd::window_text(::GetDlgItem(page(end_page), 1003)), L"Click on 'Exit' to exit Installation.");
+}
+
+// The picture on the side panel stays whole whatever size the user gives the window.
+TEST_F(main_window, the_side_picture_shows_at_every_size) {
+    HWND picture = nullptr;
+    for (HWND child = ::GetWindow(window_.get(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+            picture = child;
+    }
+    ASSERT_TRUE(picture);
+    const auto image = reinterpret_cast<HBITMAP>(::SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    BITMAP size{};
+    ASSERT_TRUE(::GetObjectW(image, sizeof size, &size));
+    // Read, then let go of: the picture paints from it, and a bitmap is in one DC at a time.
+    std::vector<COLORREF> pixels;
+    {
+        const vd::unique_memory_dc original{::CreateCompatibleDC(nullptr)};
+        const HGDIOBJ before = ::SelectObject(original.get(), image);
+        for (int y = 0; y < size.bmHeight; ++y) {
+            for (int x = 0; x < size.bmWidth; ++x)
+                pixels.push_back(::GetPixel(original.get(), x, y));
+        }
+        ::SelectObject(original.get(), before);
+    }
+
+    for (const SIZE grow : {SIZE{0, 0}, SIZE{90, 70}, SIZE{240, 200}, SIZE{-120, -100}}) {
+        const RECT outer = vd::window_rect_in_parent(window_.get());
+        ::SetWindowPos(window_.get(), nullptr, outer.left - grow.cx, outer.top - grow.cy,
+                       outer.right - outer.left + grow.cx, outer.bottom - outer.top + grow.cy,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        // Only what the sizing left to repaint is painted.
+        ::UpdateWindow(window_.get());
+        const RECT place = vd::window_rect_in_parent(picture);
+        const HDC shown = ::GetDC(window_.get());
+        int differing = 0;
+        for (int y = 0; y < size.bmHeight; ++y) {
+            for (int x = 0; x < size.bmWidth; ++x)
+                differing += ::GetPixel(shown, place.left + x, place.top + y) != pixels[y * size.bmWidth + x];
+        }
+        ::ReleaseDC(window_.get(), shown);
+        EXPECT_EQ(differing, 0) << "grown by " << grow.cx << " x " << grow.cy;
+    }
 }
