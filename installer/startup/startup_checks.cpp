@@ -118,7 +118,7 @@ void installer_settings::read_installed_version(const std::wstring& program_path
         return;
     const auto info = vd::file_version_info(program_path);
     const auto version = info.file_version();
-    if (version == 0) {
+    if (!info.has_file_version()) {
         state = 1;
     } else if (version > own_version) {
         state = -1;

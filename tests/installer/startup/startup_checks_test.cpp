@@ -86,6 +86,7 @@ TEST_F(startup_checks, the_installed_version_decides_the_state) {
         {"standin-8.1.0.2.exe", -1, 0, true},
         {"standin-8.2.0.0.exe", -1, 0, true},
         {"standin-8.0.3.7.exe", 2, 0x0008000000030007, true},
+        {"standin-0.0.0.0.exe", 2, 0, true},  // a version, if the lowest there is
         {"standin-none.exe", 1, 0, false},  // no version to compare: taken as this one
     };
     for (const auto& c : cases) {
