@@ -220,13 +220,39 @@ std::vector<std::wstring> registration_lines(const fs::path& install_folder) {
     return lines;
 }
 
-std::vector<std::wstring> installation_leftovers() {
-    std::vector<std::wstring> found;
-    for (const auto& item : fs::directory_iterator(fs::temp_directory_path())) {
+namespace {
+
+bool is_installer_temp_folder(const std::wstring& name) {
+    return name.starts_with(L"vandrel_setup_{");
+}
+
+// The backups and work folders directly in a folder, named as seen from the temporary folder.
+void add_leftovers_in(const fs::path& folder, const fs::path& seen_as, std::vector<std::wstring>& found) {
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
         const auto name = item.path().filename().wstring();
         const bool backup = name.starts_with(L"vd-") && name.ends_with(L".tmp");
         const bool work_folder = name.starts_with(L"vandrel_{");
         if (backup || work_folder)
+            found.push_back((seen_as / name).wstring());
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> installation_leftovers() {
+    std::vector<std::wstring> found;
+    const auto temporary = fs::temp_directory_path();
+    add_leftovers_in(temporary, {}, found);
+    for (const auto& name : installer_temp_folders())
+        add_leftovers_in(temporary / name, name, found);
+    return found;
+}
+
+std::vector<std::wstring> installer_temp_folders() {
+    std::vector<std::wstring> found;
+    for (const auto& item : fs::directory_iterator(fs::temp_directory_path())) {
+        if (const auto name = item.path().filename().wstring(); is_installer_temp_folder(name))
             found.push_back(name);
     }
     return found;

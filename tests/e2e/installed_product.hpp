@@ -78,7 +78,10 @@ std::optional<journal_line> parse_journal_line(const std::wstring& line);
 std::vector<std::wstring> registration_lines(const std::filesystem::path& install_folder);
 
 // The names in the temporary folder that an installation must not leave: its work folder and
-// the journal's backups.
+// the journal's backups, there or in the installer's own temporary folder.
 std::vector<std::wstring> installation_leftovers();
+
+// The installers' own temporary folders: one while an installer runs, none once it has ended.
+std::vector<std::wstring> installer_temp_folders();
 
 } // namespace e2e

@@ -162,6 +162,7 @@ void expect_installed(const expected_installation& expected) {
     for (const auto& read_only : {program, uninstaller, expected.folder / L"Uninstall.ulog"})
         EXPECT_TRUE(::GetFileAttributesW(read_only.c_str()) & FILE_ATTRIBUTE_READONLY) << read_only;
     EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
+    EXPECT_EQ(installer_temp_folders(), std::vector<std::wstring>{}) << "the installer's own temporary folder outlived it";
 
     EXPECT_EQ(link_target(start_menu_link()), program.wstring());
     EXPECT_EQ(link_target(desktop_link()), program.wstring());

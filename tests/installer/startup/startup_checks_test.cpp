@@ -39,6 +39,7 @@ protected:
         vd::set_ui_language(saved_language_);
         vd::app_context::set_quiet_mode({});
         settings_.mutex.unlock();
+        settings_.temp_folder.reset();
     }
 
     void reset() {
@@ -202,12 +203,36 @@ TEST_F(startup_checks, start_up_refuses_or_waits_and_says_why) {
     const auto alone = [] { return LONG{1}; };
     settings_.initialize({admin, alone});  // the UI language as start-up chooses it
     settings_.mutex.unlock();
+    ASSERT_TRUE(settings_.temp_folder);
+    EXPECT_EQ(fs::temp_directory_path().parent_path(), settings_.temp_folder->path());
+    settings_.temp_folder.reset();
 
     {
         const auto [went_on, boxes] = refusal({not_admin, alone}, {IDOK});
         EXPECT_FALSE(went_on);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, settings_.load_string(1126));
+        EXPECT_EQ(boxes[0].caption, settings_.title(true));
+        EXPECT_FALSE(settings_.temp_folder) << "only an administrator can make a folder that administrators own";
+    }
+    {
+        // Nowhere to make the installer's own folder: the user is told why, nothing is installed.
+        test_folder folder;
+        const auto not_a_folder = folder / L"file";
+        testing_support::write_file(not_a_folder, "x");
+        wchar_t tmp[MAX_PATH] = {};
+        wchar_t temp[MAX_PATH] = {};
+        ::GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
+        ::GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+        ::SetEnvironmentVariableW(L"TMP", not_a_folder.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", not_a_folder.c_str());
+        const auto [went_on, boxes] = refusal({admin, alone}, {IDOK});
+        ::SetEnvironmentVariableW(L"TMP", tmp);
+        ::SetEnvironmentVariableW(L"TEMP", temp);
+        EXPECT_FALSE(went_on);
+        EXPECT_FALSE(settings_.temp_folder);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].text.find(L"temp_directory_path"), std::wstring::npos) << boxes[0].text;
         EXPECT_EQ(boxes[0].caption, settings_.title(true));
     }
     {
