@@ -10,6 +10,7 @@
 #include "installer/journal/journal_file.hpp"
 #include "installer/startup/installer_texts.hpp"
 #include "support/box_answerer.hpp"
+#include "support/registry_override.hpp"
 #include "support/test_settings.hpp"
 #include "support/test_folder.hpp"
 
@@ -18,6 +19,7 @@
 #include <fmt/xchar.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -145,6 +147,65 @@ TEST_F(startup_checks, folders_come_from_the_old_journal_or_the_defaults) {
     reset();
     settings_.read_previous_journal(journal_with(old_install, old_menu));
     EXPECT_FALSE(settings_.desktop_shortcut);
+}
+
+// A product that is not installed, or installed in a newer version, is installed afresh: the
+// default folders are offered even though the previous installation's journal is still found.
+// The installed program is looked up once per process, so each state has a test of its own,
+// with machine keys and an installer mutex of its own.
+class startup_over_an_old_journal : public testing::Test {
+protected:
+    void TearDown() override {
+        settings_.mutex.unlock();
+        settings_.temp_folder.reset();
+        settings_.journal = uninstall_log();
+        vd::set_ui_language(saved_language_);
+    }
+
+    void expect_default_folders(const char* installed_program, std::int32_t state) {
+        test_folder folder;
+        fs::create_directories(folder / "Old Place");
+        fs::create_directories(folder / "Old Menu");
+        fs::create_directories(folder / "uninstall");
+        uninstall_log old;
+        ASSERT_TRUE(old.write((folder / "uninstall" / journal_file_name).wstring(), (folder / "Old Place").wstring(),
+                              (folder / "Old Menu").wstring()));
+        vd::reg_create_key(HKEY_LOCAL_MACHINE, std::wstring(journal_details::uninstall_root) + L"\\Stelvane 8")
+            .set_string(L"UninstallString", (folder / "uninstall" / "Uninstall.exe").wstring());
+        if (installed_program) {
+            const auto program = folder / "program" / "Stelvane.exe";
+            fs::create_directories(program.parent_path());
+            fs::copy_file(standin(installed_program), program);
+            vd::reg_create_key(HKEY_LOCAL_MACHINE, L"Software\\Vandrel").set_string(L"Stelvane 8 Path", program.wstring());
+        }
+        ASSERT_EQ(old_journal_path(), (folder / "uninstall" / journal_file_name).wstring());
+
+        ASSERT_TRUE(settings_.initialize({[] { return true; }, [] { return LONG{1}; }}));
+        EXPECT_EQ(settings_.state, state);
+        EXPECT_EQ(settings_.install_folder,
+                  (fs::path(get_known_folder(FOLDERID_ProgramFiles, false)) / L"Vandrel" / L"Stelvane 8").wstring());
+        EXPECT_EQ(settings_.shortcut_folder, default_folder(1));
+        EXPECT_TRUE(settings_.desktop_shortcut);
+        EXPECT_EQ(settings_.journal.install_path, L"");
+    }
+
+    testing_support::registry_override machine_{HKEY_LOCAL_MACHINE};
+    installer_settings& settings_ = testing_support::settings_with_test_id(test_id().c_str());
+    std::uint32_t saved_language_ = vd::language_state::instance().language;
+
+private:
+    static std::wstring test_id() {
+        const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        return L"Stelvane8Startup-" + std::wstring(name, name + std::strlen(name));
+    }
+};
+
+TEST_F(startup_over_an_old_journal, nothing_installed_gets_the_default_folders) {
+    expect_default_folders(nullptr, 0);
+}
+
+TEST_F(startup_over_an_old_journal, a_newer_version_installed_gets_the_default_folders) {
+    expect_default_folders("standin-8.2.0.0.exe", -1);
 }
 
 // The previous installation's Uninstall key (one test, as other processes run the others at
