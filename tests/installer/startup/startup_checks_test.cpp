@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <locale>
 #include <optional>
 #include <thread>
 
@@ -247,6 +248,26 @@ TEST_F(startup_checks, the_uninstall_key_gives_the_journal_and_the_language) {
         settings_.choose_ui_language();
         const auto expected = has_translation(static_cast<int>(c.language)) ? c.language : vd::ui_language_english;
         EXPECT_EQ(vd::language_state::instance().language, expected) << (c.stored ? *c.stored : -1);
+    }
+}
+
+// A stored language beyond the language table changes nothing: the user's own language stays,
+// and so does the process's locale. Only a user who speaks something else than English shows
+// it, so this runs in the test "startup_checks_for_a_german_user", started for a German user.
+TEST(startup_checks_for_a_german_user, DISABLED_a_stored_language_beyond_the_table_keeps_the_users_own) {
+    constexpr std::uint32_t german = 2;
+    ASSERT_EQ(vd::default_ui_language(0x3BDEBF), german) << "run for a German user (LC_ALL=de_DE.UTF-8 under Wine)";
+    testing_support::registry_override machine(HKEY_LOCAL_MACHINE);
+    auto& settings = testing_support::settings_with_test_id(L"Stelvane8GermanUserTest");
+    const auto key = vd::reg_create_key(HKEY_LOCAL_MACHINE, std::wstring(journal_details::uninstall_root) + L"\\Stelvane 8");
+    settings.choose_ui_language();
+    ASSERT_EQ(vd::language_state::instance().language, german);
+    const std::string locale = std::locale().name();
+    for (const DWORD stored : {24ul, 0xFFFFFFFFul}) {
+        ::RegSetValueExW(key.get(), L"VdLanguage", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stored), sizeof stored);
+        settings.choose_ui_language();
+        EXPECT_EQ(vd::language_state::instance().language, german) << stored;
+        EXPECT_EQ(std::locale().name(), locale) << stored;
     }
 }
 
