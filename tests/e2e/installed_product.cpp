@@ -208,7 +208,11 @@ std::optional<journal_line> parse_journal_line(const std::wstring& line) {
 }
 
 std::vector<std::wstring> registration_lines(const fs::path& install_folder) {
-    const auto text = testing_support::read_file(install_folder / L"Registration.log");
+    return utf8_lines(install_folder / L"Registration.log");
+}
+
+std::vector<std::wstring> utf8_lines(const fs::path& file) {
+    const auto text = testing_support::read_file(file);
     std::vector<std::wstring> lines;
     for (std::size_t start = 0; start < text.size();) {
         auto end = text.find("\r\n", start);
@@ -218,6 +222,17 @@ std::vector<std::wstring> registration_lines(const fs::path& install_folder) {
         start = end + 2;
     }
     return lines;
+}
+
+bool installer_mutex_held() {
+    const vd::unique_handle mutex{
+        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"Global\\Stelvane8.{5ead623c-dfcd-474d-8e3c-e6978cac039e}")};
+    if (!mutex)
+        return false;
+    const DWORD waited = ::WaitForSingleObject(mutex.get(), 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ::ReleaseMutex(mutex.get());
+    return waited == WAIT_TIMEOUT;
 }
 
 namespace {

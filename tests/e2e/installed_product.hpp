@@ -77,6 +77,12 @@ std::optional<journal_line> parse_journal_line(const std::wstring& line);
 // The lines of the stand-in's Registration.log, UTF-8 with CR LF.
 std::vector<std::wstring> registration_lines(const std::filesystem::path& install_folder);
 
+// The lines of a UTF-8 file with CR LF.
+std::vector<std::wstring> utf8_lines(const std::filesystem::path& file);
+
+// Whether a process (an installer) owns the installer's mutex now.
+bool installer_mutex_held();
+
 // The names in the temporary folder that an installation must not leave: its work folder and
 // the journal's backups, there or in the installer's own temporary folder.
 std::vector<std::wstring> installation_leftovers();

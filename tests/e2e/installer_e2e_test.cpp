@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <iostream>
 
+#include "foundation/app/initialization.hpp"
 #include "foundation/system/registry.hpp"
 #include "support/test_folder.hpp"
 
@@ -102,6 +104,7 @@ void install_and_exit(installer_process& run, const wizard_language& language) {
     ASSERT_EQ(run.shown_page(), wizard_page::install);
     ASSERT_EQ(text_of(next), language.install);
     run.install();
+    EXPECT_TRUE(installer_mutex_held()) << "the installer took its mutex back after the registration run";
     const auto log = text_of(run.control(wizard_page::install, status_log));
     ASSERT_EQ(text_of(next), language.next)
         << "the installation failed: " << testing::PrintToString(text_of(run.control(wizard_page::install, hint_label)))
@@ -228,7 +231,12 @@ void record_program(const fs::path& program) {
 } // namespace
 
 TEST(installer_e2e, a_quick_installation_in_english) {
+    // The installed program notes how the installer started it.
+    testing_support::test_folder witness_folder;
+    const auto witness = witness_folder / L"witness.log";
+    ::SetEnvironmentVariableW(L"STELVANE_STANDIN_WITNESS", witness.c_str());
     installer_process run(setup);
+    ::SetEnvironmentVariableW(L"STELVANE_STANDIN_WITNESS", nullptr);
     EXPECT_EQ(text_of(run.main_window()), english.title);
     ASSERT_EQ(run.shown_page(), wizard_page::start);
     EXPECT_EQ(::SendMessageW(run.control(wizard_page::start, language_box), CB_GETCURSEL, 0, 0), english.list_position);
@@ -245,6 +253,15 @@ TEST(installer_e2e, a_quick_installation_in_english) {
     ASSERT_NO_FATAL_FAILURE(install_and_exit(run, english));
     expect_installed({folder, english});
     EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>{registration_command(folder)});
+    // High priority, shown without activation, in its own folder, the installer's mutex let go.
+    std::wstring priority = L"80";
+    if (vd::details::running_on_wine()) {
+        std::cout << "Wine: CreateProcessW leaves a new process in the normal priority class, whatever class it "
+                     "is asked for; the priority is not checked\n";
+        priority = L"20";
+    }
+    EXPECT_EQ(utf8_lines(witness), std::vector<std::wstring>{L"priority " + priority + L", show 4, folder " +
+                                                             folder.wstring() + L", installer mutex free"});
 }
 
 TEST(installer_e2e, b_advanced_installation_in_german_in_a_typed_folder) {
