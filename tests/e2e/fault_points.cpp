@@ -312,20 +312,6 @@ std::vector<fault_point> quick_points(const installation_plan& plan) {
     return points;
 }
 
-void write_setup_with_payload(const fs::path& setup, const fs::path& copy, const std::string& stored) {
-    fs::create_directories(copy.parent_path());
-    fs::copy_file(setup, copy, fs::copy_options::overwrite_existing);
-    vd::unique_resource_update update{::BeginUpdateResourceW(copy.c_str(), FALSE)};
-    if (!update)
-        vd::throw_system_error(::GetLastError());
-    if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134),
-                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), const_cast<char*>(stored.data()),
-                           static_cast<DWORD>(stored.size())))
-        vd::throw_system_error(::GetLastError());
-    if (!::EndUpdateResourceW(update.release(), FALSE))
-        vd::throw_system_error(::GetLastError());
-}
-
 fault_injection::fault_injection(const installation_plan& plan, const fault_point& point)
     : plan_(plan), point_(point), setup_(plan.setup) {
     const written_file* file = point.file ? &plan.written[*point.file] : nullptr;

@@ -116,8 +116,4 @@ private:
     bool maker_key_linked_ = false;
 };
 
-// A copy of the installer whose payload resource holds stored instead.
-void write_setup_with_payload(const std::filesystem::path& setup, const std::filesystem::path& copy,
-                              const std::string& stored);
-
 } // namespace e2e

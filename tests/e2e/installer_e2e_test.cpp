@@ -373,3 +373,38 @@ TEST(installer_e2e, e_a_newer_installed_release_is_left_alone) {
     EXPECT_TRUE(before == machine()) << "the machine changed";
     record_program(folder / L"Stelvane.exe");
 }
+
+// A payload without the uninstaller installs all the same, but there is nowhere to put the
+// journal: its line fails, and nothing is written to the folder the installer runs in.
+TEST(installer_e2e, f_a_payload_without_an_uninstaller_writes_no_journal) {
+    ASSERT_TRUE(fs::exists(fs::path(typed_folder_normal) / L"Stelvane.exe")) << "runs over the installation of the scenarios before";
+    const auto payload = payload_of(setup);
+    std::vector<payload_item> items;
+    for (std::size_t i = 0; i < payload.records.size(); ++i) {
+        const auto& record = payload.records[i];
+        if (static_cast<payload_kind>(record.kind) != payload_kind::uninstaller)
+            items.push_back({record.source_path, record.target, static_cast<payload_kind>(record.kind), payload.contents[i]});
+    }
+    ASSERT_EQ(items.size() + 1, payload.records.size());
+    const testing_support::test_folder variant_folder;
+    const auto variant = variant_folder / L"StelvaneSetup.exe";
+    write_setup_with_payload(setup, variant, testing_support::stored_payload(items));
+
+    const testing_support::test_folder current;
+    const auto saved_current = fs::current_path();
+    fs::current_path(current.path());
+    installer_process run(variant);
+    fs::current_path(saved_current);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    run.install();
+    const auto log = text_of(run.control(wizard_page::install, status_log));
+    EXPECT_NE(log.find(L"Installationsdaten werden geschrieben...Fehlgeschlagen\r\n"), std::wstring::npos)
+        << testing::PrintToString(log);
+    ASSERT_EQ(text_of(run.button(next_button)), german.next) << "the installation still ends well";
+    run.click(run.button(next_button));
+    run.post_click(run.button(cancel_button));
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+    EXPECT_TRUE(fs::is_empty(current.path())) << "something was written to the installer's current folder";
+}
