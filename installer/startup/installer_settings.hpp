@@ -38,8 +38,8 @@ public:
 
     // The start-up checks, in order: the installer mutex, the UI language, administrator
     // rights, the installer's own temporary folder, running copies of the product, the
-    // previous installation and its journal, the default folders. False ends the program; the user has been told why, where there is
-    // something to tell.
+    // previous installation and its journal, the default folders. False ends the program; the
+    // user has been told why, where there is something to tell.
     bool initialize(const startup_probes& probes = startup_probes::system());
 
     // The steps of initialize that tests take one by one.
