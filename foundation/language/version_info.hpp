@@ -26,6 +26,10 @@ public:
     // Major, minor, build and revision from the highest 16 bits down; 0 without a fixed part.
     std::uint64_t file_version() const noexcept;
 
+    // Whether the block has a fixed part: a file version of 0 is then the file's own (0.0.0.0),
+    // not the lack of one.
+    bool has_file_version() const noexcept { return fixed_ != nullptr; }
+
     // The named value of the first Unicode translation's string table; "" when absent.
     std::wstring string_value(std::wstring_view name) const;
 

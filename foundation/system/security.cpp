@@ -561,6 +561,28 @@ unique_acl make_sid_dacl(PSID sid) {
     return single_entry_dacl(sid, 3);
 }
 
+unique_acl make_admin_only_dacl() {
+    const sid_holder administrators = make_sid(well_known_sid::administrators);
+    const sid_holder system = advapi32::AllocateAndInitializeSid(nt_authority(), 1, SECURITY_LOCAL_SYSTEM_RID, 0);
+    constexpr DWORD entry_without_sid = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
+    const DWORD size = sizeof(ACL) + 2 * entry_without_sid + advapi32::GetLengthSid(administrators.get()) +
+                       advapi32::GetLengthSid(system.get());
+    unique_acl acl(static_cast<ACL*>(make_zeroed_block(size).release()));
+    advapi32::InitializeAcl(acl.get(), size);
+    constexpr DWORD inherited_below = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    advapi32::AddAccessAllowedAceEx(acl.get(), inherited_below, FILE_ALL_ACCESS, administrators.get());
+    advapi32::AddAccessAllowedAceEx(acl.get(), inherited_below, FILE_ALL_ACCESS, system.get());
+    return acl;
+}
+
+admin_only_security::admin_only_security()
+    : owner_(make_sid(well_known_sid::administrators)), dacl_(make_admin_only_dacl()) {
+    advapi32::SetSecurityDescriptorOwner(descriptor_.get(), owner_.get());
+    advapi32::SetSecurityDescriptorDacl(descriptor_.get(), dacl_.get());
+    advapi32::SetSecurityDescriptorControl(descriptor_.get(), SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_ = {sizeof attributes_, descriptor_.get(), FALSE};
+}
+
 bool is_user_admin() {
     try {
         const sid_holder administrators = make_sid(well_known_sid::administrators);

@@ -106,6 +106,32 @@ unique_acl make_everyone_dacl(std::uint32_t mask);
 // An ACL with one entry allowing the SID the mask 3 (the administrator test's own mapping).
 unique_acl make_sid_dacl(PSID sid);
 
+// An ACL allowing BUILTIN\Administrators and LocalSystem, and no one else, full access to a
+// folder and everything made inside it. Throws the long on failure.
+unique_acl make_admin_only_dacl();
+
+// The security of a folder that only administrators and the system may open or change: owned
+// by BUILTIN\Administrators, with the DACL of make_admin_only_dacl protected from whatever the
+// folder above would pass on. Only an administrator's elevated token may give a new folder
+// this owner. Throws the long on failure.
+class admin_only_security {
+public:
+    admin_only_security();
+    admin_only_security(const admin_only_security&) = delete;
+    admin_only_security& operator=(const admin_only_security&) = delete;
+
+    PSECURITY_DESCRIPTOR get() const noexcept { return descriptor_.get(); }
+    // For CreateDirectoryW; handles are not inherited.
+    SECURITY_ATTRIBUTES* attributes() noexcept { return &attributes_; }
+
+private:
+    // The descriptor points at the owner and the list: they live as long as it does.
+    sid_holder owner_;
+    unique_acl dacl_;
+    security_descriptor descriptor_;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
 // Throws the long on failure, after releasing what it had built.
 sid_holder make_sid(well_known_sid kind);
 

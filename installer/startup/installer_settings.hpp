@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <windows.h>
@@ -13,6 +14,7 @@
 
 #include "foundation/app/named_objects.hpp"
 #include "installer/journal/uninstall_log.hpp"
+#include "installer/startup/private_temp_folder.hpp"
 
 // What start-up asks the system about the user and the running programs. The installer always
 // asks the system; tests put in answers of their own (Wine's user is always an administrator).
@@ -35,9 +37,9 @@ public:
     installer_settings& operator=(const installer_settings&) = delete;
 
     // The start-up checks, in order: the installer mutex, the UI language, administrator
-    // rights, running copies of the product, the previous installation and its journal, the
-    // default folders. False ends the program; the user has been told why, where there is
-    // something to tell.
+    // rights, the installer's own temporary folder, running copies of the product, the
+    // previous installation and its journal, the default folders. False ends the program; the
+    // user has been told why, where there is something to tell.
     bool initialize(const startup_probes& probes = startup_probes::system());
 
     // The steps of initialize that tests take one by one.
@@ -45,6 +47,8 @@ public:
     void read_installed_version(const std::wstring& program_path);
     void read_previous_journal(const std::wstring& journal_path);
     bool fill_default_folders();
+    // Makes temp_folder once; when it cannot be made, says why and returns false.
+    bool make_private_temp_folder();
 
     // Names the temporary work folder of an installation, "vandrel_{" + a random UUID + "}" in
     // the system temporary folder, without creating it. False, with the failure's text, when
@@ -78,6 +82,9 @@ public:
     // installed (also when its version cannot be read); 2: an older version is installed.
     std::int32_t state = 0;
     std::wstring previous_version_text; // version text of the installed program (states -1, 2)
+
+    // The process's temporary folder from start-up on, which only administrators may change.
+    std::optional<private_temp_folder> temp_folder;
 
 private:
     installer_settings();

@@ -3,6 +3,7 @@
 #include "installer/startup/installer_settings.hpp"
 
 #include "foundation/app/identity.hpp"
+#include "foundation/errors/error.hpp"
 #include "foundation/errors/error_text.hpp"
 #include "foundation/language/language_state.hpp"
 #include "foundation/language/version_info.hpp"
@@ -10,6 +11,7 @@
 #include "foundation/system/registry.hpp"
 #include "foundation/system/security.hpp"
 #include "foundation/system/unique_any.hpp"
+#include "foundation/text/conversions.hpp"
 #include "foundation/ui/message_box.hpp"
 #include "installer/journal/journal_file.hpp"
 #include "installer/startup/installer_texts.hpp"
@@ -73,6 +75,8 @@ bool installer_settings::initialize(const startup_probes& probes) {
         vd::message_box(load_string(1126).c_str(), title(true).c_str(), MB_ICONWARNING);
         return false;
     }
+    if (!make_private_temp_folder())
+        return false;
     if (!wait_for_running_copies(probes))
         return false;
     read_installed_version(installed_program_path());
@@ -100,6 +104,25 @@ void installer_settings::choose_ui_language() {
         vd::set_ui_language(vd::ui_language_english);
 }
 
+// Without a folder of its own there is no safe place for the files that the installer loads,
+// runs or moves into the installation later: nothing is installed then.
+bool installer_settings::make_private_temp_folder() {
+    if (temp_folder)
+        return true;
+    try {
+        temp_folder.emplace();
+        return true;
+    } catch (const std::exception& e) {
+        // A code without a system text of its own (a temporary folder that is no folder) is
+        // told by the exception's own words, which name the failing step.
+        auto text = vd::exception_text(e);
+        if (text.empty())
+            text = vd::utf8_to_wide(e.what());
+        vd::message_box(text.c_str(), title(true).c_str(), MB_ICONERROR);
+        return false;
+    }
+}
+
 // Every running process of this application id counts, this one too: a running copy of the
 // product keeps the installer waiting until the user closes it or gives up.
 bool installer_settings::wait_for_running_copies(const startup_probes& probes) const {
@@ -118,7 +141,7 @@ void installer_settings::read_installed_version(const std::wstring& program_path
         return;
     const auto info = vd::file_version_info(program_path);
     const auto version = info.file_version();
-    if (version == 0) {
+    if (!info.has_file_version()) {
         state = 1;
     } else if (version > own_version) {
         state = -1;

@@ -3,7 +3,10 @@
 // /Background" (and " /update=" with the previous version's 16 hexadecimal digits when it
 // updates) and takes the exit code -10 for a registration that succeeded: the stand-in appends
 // its command line as one UTF-8 line to Registration.log beside itself and ends with -10, so
-// that tests can see what the installer passed. Started any other way, it says what it is.
+// that tests can see what the installer passed. When STELVANE_STANDIN_WITNESS names a file, it
+// also appends to that file one line on how it was started (priority class, how its window is
+// to show, current folder, whether the installer's mutex is free). Started any other way, it
+// says what it is.
 //
 // It stays small because the payload carries it: no run-time library parts that could throw
 // (they would bring the whole unwinder along), only Win32 calls and the library's holders.
@@ -12,6 +15,8 @@
 #include "foundation/system/unique_any.hpp"
 
 #include <algorithm>
+#include <cwchar>
+#include <iterator>
 #include <span>
 #include <string_view>
 
@@ -21,6 +26,13 @@
 namespace {
 
 constexpr int registered = -10;
+
+// Set by tests that want to know how the installer started the program.
+constexpr wchar_t witness_variable[] = L"STELVANE_STANDIN_WITNESS";
+// The installer's mutex, "Global\" + the application id + a fixed suffix.
+constexpr wchar_t installer_mutex[] = L"Global\\Stelvane8.{5ead623c-dfcd-474d-8e3c-e6978cac039e}";
+// Room for the longest path the system gives.
+constexpr DWORD longest_path = 0x8000;
 
 bool is_switch(std::wstring_view argument, std::wstring_view name) {
     return ::CompareStringOrdinal(argument.data(), static_cast<int>(argument.size()), name.data(),
@@ -53,30 +65,21 @@ start start_of(std::span<const wchar_t* const> args) {
     return well_formed ? start::registration : start::malformed_registration;
 }
 
-// 0, or the system's error code when the line could not be written whole.
-DWORD record_command_line() {
-    // Room for the longest path the system gives, and the log's name beside the program.
-    constexpr std::wstring_view log_name = L"Registration.log";
-    constexpr DWORD longest_path = 0x8000;
-    static wchar_t log[longest_path + log_name.size() + 1];
-    const DWORD length = ::GetModuleFileNameW(nullptr, log, longest_path);
-    if (length == 0 || length >= longest_path)
-        return length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-    const auto folder_length = std::wstring_view(log, length).find_last_of(L'\\') + 1;
-    *std::ranges::copy(log_name, log + folder_length).out = L'\0';
-
-    const std::wstring_view command = ::GetCommandLineW();
-    const int text_size = ::WideCharToMultiByte(CP_UTF8, 0, command.data(), static_cast<int>(command.size()),
+// Appends the line in UTF-8 with CR LF. 0, or the system's error code when the line could not
+// be written whole.
+DWORD append_line(const wchar_t* path, std::wstring_view line_text) {
+    const int text_size = ::WideCharToMultiByte(CP_UTF8, 0, line_text.data(), static_cast<int>(line_text.size()),
                                                 nullptr, 0, nullptr, nullptr);
     const vd::unique_local line{::LocalAlloc(LMEM_FIXED, static_cast<SIZE_T>(text_size) + 2)};
     if (!line)
         return ::GetLastError();
     auto* const text = static_cast<char*>(line.get());
-    ::WideCharToMultiByte(CP_UTF8, 0, command.data(), static_cast<int>(command.size()), text, text_size, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, line_text.data(), static_cast<int>(line_text.size()), text, text_size, nullptr,
+                          nullptr);
     text[text_size] = '\r';
     text[text_size + 1] = '\n';
 
-    const vd::unique_file file{::CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const vd::unique_file file{::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file)
         return ::GetLastError();
@@ -84,6 +87,54 @@ DWORD record_command_line() {
     if (!::WriteFile(file.get(), text, static_cast<DWORD>(text_size) + 2, &written, nullptr))
         return ::GetLastError();
     return written == static_cast<DWORD>(text_size) + 2 ? 0 : ERROR_WRITE_FAULT;
+}
+
+DWORD record_command_line() {
+    constexpr std::wstring_view log_name = L"Registration.log";
+    static wchar_t log[longest_path + log_name.size() + 1];
+    const DWORD length = ::GetModuleFileNameW(nullptr, log, longest_path);
+    if (length == 0 || length >= longest_path)
+        return length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    const auto folder_length = std::wstring_view(log, length).find_last_of(L'\\') + 1;
+    *std::ranges::copy(log_name, log + folder_length).out = L'\0';
+    return append_line(log, ::GetCommandLineW());
+}
+
+// Free when this program can take it (and gives it back at once), held when another process
+// owns it, absent when no installer made one.
+const wchar_t* installer_mutex_state() {
+    const vd::unique_handle mutex{::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, installer_mutex)};
+    if (!mutex)
+        return L"absent";
+    switch (::WaitForSingleObject(mutex.get(), 0)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+        ::ReleaseMutex(mutex.get());
+        return L"free";
+    default:
+        return L"held";
+    }
+}
+
+// 0 when nobody asked or the line was written, else the system's error code.
+DWORD record_how_it_was_started() {
+    static wchar_t witness[longest_path];
+    const DWORD witness_length = ::GetEnvironmentVariableW(witness_variable, witness, longest_path);
+    if (witness_length == 0 || witness_length >= longest_path)
+        return 0;
+    static wchar_t folder[longest_path];
+    const DWORD folder_length = ::GetCurrentDirectoryW(longest_path, folder);
+    if (folder_length == 0 || folder_length >= longest_path)
+        return folder_length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    STARTUPINFOW startup{};
+    ::GetStartupInfoW(&startup);
+    const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
+    static wchar_t line[longest_path + 128];
+    const int length = ::_snwprintf(line, std::size(line), L"priority %lx, show %d, folder %ls, installer mutex %ls",
+                                    ::GetPriorityClass(::GetCurrentProcess()), show, folder, installer_mutex_state());
+    if (length < 0)
+        return ERROR_INSUFFICIENT_BUFFER;
+    return append_line(witness, std::wstring_view(line, static_cast<std::size_t>(length)));
 }
 
 start start_of_this_process() {
@@ -101,6 +152,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     switch (start_of_this_process()) {
     case start::registration:
         if (const DWORD error = record_command_line())
+            return static_cast<int>(error);
+        if (const DWORD error = record_how_it_was_started())
             return static_cast<int>(error);
         return registered;
     case start::malformed_registration:

@@ -117,11 +117,24 @@ void end_run(installer_process& run, bool installed) {
         fail(L"the installer did not end");
     if (*code != 0)
         fail(L"the installer ended with " + std::to_wstring(*code));
+    if (!installer_temp_folders().empty())
+        fail(L"the installer's own temporary folder outlived it: " + joined(installer_temp_folders()));
 }
 
 std::wstring leftovers_text() {
     const auto found = installation_leftovers();
     return found.empty() ? L"" : L"left in the temporary folder: " + joined(found);
+}
+
+// The running installer's own temporary folder is there until it ends (end_run sees that it
+// goes then); what lies in it still counts.
+bool is_own_temp_folder_added(const std::wstring& line) {
+    const auto prefix = L"added: " + (world->temporary_folder / L"vandrel_setup_{").wstring();
+    if (line.size() <= prefix.size() || ::CompareStringOrdinal(line.data(), static_cast<int>(prefix.size()), prefix.data(),
+                                                               static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    const auto rest = std::wstring_view(line).substr(prefix.size());
+    return rest.find(L'\\') == std::wstring_view::npos && rest.find(L"} (folder,") != std::wstring_view::npos;
 }
 
 // The checks of a run that must have failed in the extraction and changed nothing. Problems
@@ -139,8 +152,10 @@ std::vector<std::wstring> check_rolled_back(const run_result& result, const std:
         problems.push_back(L"hint \"" + result.hint + L"\"");
     if (result.next != install_label)
         problems.push_back(L"the button reads \"" + result.next + L"\", not Install");
-    for (auto& line : machine_differences(before, world->machine->capture()))
-        problems.push_back(std::move(line));
+    for (auto& line : machine_differences(before, world->machine->capture())) {
+        if (!is_own_temp_folder_added(line))
+            problems.push_back(std::move(line));
+    }
     if (auto left = leftovers_text(); !left.empty())
         problems.push_back(left);
     return problems;
@@ -156,9 +171,11 @@ std::wstring regex_escaped(const std::wstring& text) {
     return escaped;
 }
 
-// The line of a written file that failed: its target, or for a set-up file any work folder.
+// The line of a written file that failed: its target, or for a set-up file any work folder in
+// the installer's own temporary folder.
 std::wstring failed_file_line(const written_file& file) {
-    const auto work_folder = regex_escaped(world->temporary_folder.wstring() + L"\\vandrel_{") + L"[0-9a-f-]{36}\\}";
+    const auto work_folder = regex_escaped(world->temporary_folder.wstring() + L"\\vandrel_setup_{") +
+                             L"[0-9a-f-]{36}\\}\\\\vandrel_\\{[0-9a-f-]{36}\\}";
     const auto target = file.target.empty() ? work_folder + L"\\\\" + regex_escaped(file.name)
                                             : regex_escaped(file.target.wstring());
     return L"Copying File \"" + target + L"\"\\.\\.\\.Failed";

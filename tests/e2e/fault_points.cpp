@@ -269,7 +269,7 @@ std::vector<fault_point> every_point(const installation_plan& plan) {
         }
         ways.push_back(failure::full_disk);
         ways.push_back(failure::damaged_byte);
-        const auto target = file.target.empty() ? plan.temporary_folder / L"vandrel_{...}" / file.name : file.target;
+        const auto target = file.target.empty() ? plan.temporary_folder / L"vandrel_setup_{...}" / L"vandrel_{...}" / file.name : file.target;
         const auto where = target.wstring() + L" (" + kind_name(file.kind) + L")";
         for (const auto how : ways) {
             char number[8];

@@ -222,7 +222,11 @@ std::optional<journal_line> parse_journal_line(const std::wstring& line) {
 }
 
 std::vector<std::wstring> registration_lines(const fs::path& install_folder) {
-    const auto text = testing_support::read_file(install_folder / L"Registration.log");
+    return utf8_lines(install_folder / L"Registration.log");
+}
+
+std::vector<std::wstring> utf8_lines(const fs::path& file) {
+    const auto text = testing_support::read_file(file);
     std::vector<std::wstring> lines;
     for (std::size_t start = 0; start < text.size();) {
         auto end = text.find("\r\n", start);
@@ -234,13 +238,64 @@ std::vector<std::wstring> registration_lines(const fs::path& install_folder) {
     return lines;
 }
 
-std::vector<std::wstring> installation_leftovers() {
-    std::vector<std::wstring> found;
-    for (const auto& item : fs::directory_iterator(fs::temp_directory_path())) {
+void write_setup_with_payload(const fs::path& setup, const fs::path& copy, const std::string& stored) {
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(setup, copy, fs::copy_options::overwrite_existing);
+    vd::unique_resource_update update{::BeginUpdateResourceW(copy.c_str(), FALSE)};
+    if (!update)
+        vd::throw_system_error(::GetLastError());
+    if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134),
+                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), const_cast<char*>(stored.data()),
+                           static_cast<DWORD>(stored.size())))
+        vd::throw_system_error(::GetLastError());
+    if (!::EndUpdateResourceW(update.release(), FALSE))
+        vd::throw_system_error(::GetLastError());
+}
+
+bool installer_mutex_held() {
+    const vd::unique_handle mutex{
+        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"Global\\Stelvane8.{5ead623c-dfcd-474d-8e3c-e6978cac039e}")};
+    if (!mutex)
+        return false;
+    const DWORD waited = ::WaitForSingleObject(mutex.get(), 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ::ReleaseMutex(mutex.get());
+    return waited == WAIT_TIMEOUT;
+}
+
+namespace {
+
+bool is_installer_temp_folder(const std::wstring& name) {
+    return name.starts_with(L"vandrel_setup_{");
+}
+
+// The backups and work folders directly in a folder, named as seen from the temporary folder.
+void add_leftovers_in(const fs::path& folder, const fs::path& seen_as, std::vector<std::wstring>& found) {
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
         const auto name = item.path().filename().wstring();
         const bool backup = name.starts_with(L"vd-") && name.ends_with(L".tmp");
         const bool work_folder = name.starts_with(L"vandrel_{");
         if (backup || work_folder)
+            found.push_back((seen_as / name).wstring());
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> installation_leftovers() {
+    std::vector<std::wstring> found;
+    const auto temporary = fs::temp_directory_path();
+    add_leftovers_in(temporary, {}, found);
+    for (const auto& name : installer_temp_folders())
+        add_leftovers_in(temporary / name, name, found);
+    return found;
+}
+
+std::vector<std::wstring> installer_temp_folders() {
+    std::vector<std::wstring> found;
+    for (const auto& item : fs::directory_iterator(fs::temp_directory_path())) {
+        if (const auto name = item.path().filename().wstring(); is_installer_temp_folder(name))
             found.push_back(name);
     }
     return found;

@@ -81,8 +81,21 @@ std::optional<journal_line> parse_journal_line(const std::wstring& line);
 // The lines of the stand-in's Registration.log, UTF-8 with CR LF.
 std::vector<std::wstring> registration_lines(const std::filesystem::path& install_folder);
 
+// The lines of a UTF-8 file with CR LF.
+std::vector<std::wstring> utf8_lines(const std::filesystem::path& file);
+
+// Whether a process (an installer) owns the installer's mutex now.
+bool installer_mutex_held();
+
 // The names in the temporary folder that an installation must not leave: its work folder and
-// the journal's backups.
+// the journal's backups, there or in the installer's own temporary folder.
 std::vector<std::wstring> installation_leftovers();
+
+// A copy of the installer whose payload resource holds stored instead.
+void write_setup_with_payload(const std::filesystem::path& setup, const std::filesystem::path& copy,
+                              const std::string& stored);
+
+// The installers' own temporary folders: one while an installer runs, none once it has ended.
+std::vector<std::wstring> installer_temp_folders();
 
 } // namespace e2e

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <iostream>
 #include <sstream>
 
+#include "foundation/app/initialization.hpp"
 #include "foundation/system/registry.hpp"
 #include "support/test_folder.hpp"
 
@@ -103,6 +105,7 @@ void install_and_exit(installer_process& run, const wizard_language& language) {
     ASSERT_EQ(run.shown_page(), wizard_page::install);
     ASSERT_EQ(text_of(next), language.install);
     run.install();
+    EXPECT_TRUE(installer_mutex_held()) << "the installer took its mutex back after the registration run";
     const auto log = text_of(run.control(wizard_page::install, status_log));
     ASSERT_EQ(text_of(next), language.next)
         << "the installation failed: " << testing::PrintToString(text_of(run.control(wizard_page::install, hint_label)))
@@ -163,6 +166,7 @@ void expect_installed(const expected_installation& expected) {
     for (const auto& read_only : {program, uninstaller, expected.folder / L"Uninstall.ulog"})
         EXPECT_TRUE(::GetFileAttributesW(read_only.c_str()) & FILE_ATTRIBUTE_READONLY) << read_only;
     EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
+    EXPECT_EQ(installer_temp_folders(), std::vector<std::wstring>{}) << "the installer's own temporary folder outlived it";
 
     EXPECT_EQ(link_target(start_menu_link()), program.wstring());
     EXPECT_EQ(link_target(desktop_link()), program.wstring());
@@ -248,7 +252,12 @@ private:
 } // namespace
 
 TEST(installer_e2e, a_quick_installation_in_english) {
+    // The installed program notes how the installer started it.
+    testing_support::test_folder witness_folder;
+    const auto witness = witness_folder / L"witness.log";
+    ::SetEnvironmentVariableW(L"STELVANE_STANDIN_WITNESS", witness.c_str());
     installer_process run(setup);
+    ::SetEnvironmentVariableW(L"STELVANE_STANDIN_WITNESS", nullptr);
     EXPECT_EQ(text_of(run.main_window()), english.title);
     ASSERT_EQ(run.shown_page(), wizard_page::start);
     EXPECT_EQ(::SendMessageW(run.control(wizard_page::start, language_box), CB_GETCURSEL, 0, 0), english.list_position);
@@ -265,6 +274,15 @@ TEST(installer_e2e, a_quick_installation_in_english) {
     ASSERT_NO_FATAL_FAILURE(install_and_exit(run, english));
     expect_installed({folder, english});
     EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>{registration_command(folder)});
+    // High priority, shown without activation, in its own folder, the installer's mutex let go.
+    std::wstring priority = L"80";
+    if (vd::details::running_on_wine()) {
+        std::cout << "Wine: CreateProcessW leaves a new process in the normal priority class, whatever class it "
+                     "is asked for; the priority is not checked\n";
+        priority = L"20";
+    }
+    EXPECT_EQ(utf8_lines(witness), std::vector<std::wstring>{L"priority " + priority + L", show 4, folder " +
+                                                             folder.wstring() + L", installer mutex free"});
 }
 
 TEST(installer_e2e, b_advanced_installation_in_german_in_a_typed_folder) {
@@ -377,30 +395,39 @@ TEST(installer_e2e, e_a_newer_installed_release_is_left_alone) {
     record_program(folder / L"Stelvane.exe");
 }
 
-TEST(installer_e2e, f_a_payload_without_an_uninstaller_leaves_no_backup) {
-    const fs::path folder = typed_folder_normal;
-    ASSERT_TRUE(fs::exists(folder / L"Stelvane.exe")) << "runs over the installation of the scenarios before";
-    // Every file of this payload is there already and is put aside before it is replaced; with
-    // no uninstaller there is no journal to write.
+// A payload without the uninstaller installs all the same, but there is nowhere to put the
+// journal: its line fails, nothing is written to the folder the installer runs in, and the files
+// it replaced do not stay behind as backups.
+TEST(installer_e2e, f_a_payload_without_an_uninstaller_writes_no_journal) {
+    ASSERT_TRUE(fs::exists(fs::path(typed_folder_normal) / L"Stelvane.exe")) << "runs over the installation of the scenarios before";
     const auto payload = payload_of(setup);
     std::vector<payload_item> items;
     for (std::size_t i = 0; i < payload.records.size(); ++i) {
         const auto& record = payload.records[i];
-        const auto kind = static_cast<payload_kind>(record.kind);
-        if (kind != payload_kind::uninstaller)
-            items.push_back({record.source_path, record.target, kind, payload.contents[i]});
+        if (static_cast<payload_kind>(record.kind) != payload_kind::uninstaller)
+            items.push_back({record.source_path, record.target, static_cast<payload_kind>(record.kind), payload.contents[i]});
     }
-    const testing_support::test_folder copy_folder;
-    const auto copy = copy_folder / L"StelvaneSetup.exe";
-    write_setup_with_payload(setup, copy, testing_support::stored_payload(items));
+    ASSERT_EQ(items.size() + 1, payload.records.size());
+    const testing_support::test_folder variant_folder;
+    const auto variant = variant_folder / L"StelvaneSetup.exe";
+    write_setup_with_payload(setup, variant, testing_support::stored_payload(items));
 
-    installer_process run(copy);
+    const testing_support::test_folder current;
+    installer_process run(variant, current.path());
     run.click(run.button(next_button));
     run.click(run.button(next_button));
     ASSERT_EQ(run.shown_page(), wizard_page::install);
     run.install();
-    EXPECT_EQ(text_of(run.button(next_button)), german.next) << "the installation stands";
+    const auto log = text_of(run.control(wizard_page::install, status_log));
+    EXPECT_NE(log.find(L"Installationsdaten werden geschrieben...Fehlgeschlagen\r\n"), std::wstring::npos)
+        << testing::PrintToString(log);
+    ASSERT_EQ(text_of(run.button(next_button)), german.next) << "the installation still ends well";
+    run.click(run.button(next_button));
+    run.post_click(run.button(cancel_button));
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+    EXPECT_TRUE(fs::is_empty(current.path())) << "something was written to the installer's current folder";
     EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
+    EXPECT_EQ(installer_temp_folders(), std::vector<std::wstring>{}) << "the installer's own temporary folder outlived it";
 }
 
 // Libraries planted beside a copy of the installer and in its current folder, under the names of

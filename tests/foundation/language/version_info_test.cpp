@@ -113,11 +113,13 @@ TEST(version_info, blocks_without_unicode_strings_or_fixed_part) {
     const vd::version_info ansi(version_block(ansi_only));
     EXPECT_EQ(ansi.product_name(), L"");
     EXPECT_EQ(ansi.file_version(), 0x0003000100000001ull);
+    EXPECT_TRUE(ansi.has_file_version());
 
     // The fixed part cut short: nothing beyond what the block holds is read.
     const DWORD half[4] = {VS_FFI_SIGNATURE, 0x00010000, 0x00090000, 0};
     const vd::version_info cut(node(L"VS_VERSION_INFO", half, sizeof(half), sizeof(half), 0));
     EXPECT_EQ(cut.file_version(), 0u);
+    EXPECT_FALSE(cut.has_file_version());
 
     // A block cut off after its fixed part while its length still counts the rest, lying at
     // the very end of readable memory: nothing past the bytes given may be read.
@@ -139,6 +141,7 @@ TEST(version_info, blocks_without_unicode_strings_or_fixed_part) {
     EXPECT_EQ(vd::module_version_info().version_text(), L"");
     const vd::version_info missing = vd::file_version_info(L"C:\\no such folder\\none.exe");
     EXPECT_EQ(missing.file_version(), 0u);
+    EXPECT_FALSE(missing.has_file_version());
     EXPECT_EQ(missing.product_name(), L"");
 }
 

@@ -395,3 +395,28 @@ TEST(security, users_are_granted_access_to_files_and_folders) {
     EXPECT_TRUE(vd::grant_users_access(shared_file.c_str(), FILE_GENERIC_READ, 0));
     EXPECT_EQ(users_entries(shared_file), (std::vector<entry_view>{{allowed, 0, FILE_GENERIC_READ, users}}));
 }
+
+TEST(security, admin_only_security_is_owned_by_administrators_and_shuts_out_everyone_else) {
+    vd::admin_only_security security;
+    const SECURITY_ATTRIBUTES* attributes = security.attributes();
+    EXPECT_EQ(attributes->nLength, sizeof(SECURITY_ATTRIBUTES));
+    EXPECT_EQ(attributes->lpSecurityDescriptor, security.get());
+    EXPECT_FALSE(attributes->bInheritHandle);
+    ASSERT_TRUE(::IsValidSecurityDescriptor(security.get()));
+
+    PSID owner = nullptr;
+    BOOL defaulted = TRUE;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(security.get(), &owner, &defaulted));
+    EXPECT_EQ(text_of(owner), administrators);
+    EXPECT_FALSE(defaulted);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(security.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(security.get(), &present, &dacl, &defaulted));
+    EXPECT_TRUE(present);
+    EXPECT_EQ(entries_of(dacl), (std::vector<entry_view>{{allowed, folder_inheritance, FILE_ALL_ACCESS, administrators},
+                                                         {allowed, folder_inheritance, FILE_ALL_ACCESS, local_system}}));
+}

@@ -293,6 +293,31 @@ TEST_F(damaged_registry, start_up_falls_back_on_every_damaged_value) {
     }
 }
 
+// A machine key that fails to read, other than by being absent, costs only the journal beside
+// the registered uninstaller: the journal beside the installed program is still found. Here
+// HKEY_LOCAL_MACHINE stands for a key deleted under it, which answers ERROR_KEY_DELETED.
+TEST(damaged_registry_key, a_failing_uninstall_key_costs_only_its_own_journal) {
+    vd::product_code = 0x308;
+    testing_support::test_folder folder;
+    const auto beside_program = folder / L"program" / journal_file_name;
+    testing_support::write_file(beside_program, "");
+    const auto program = (folder / L"program" / L"Stelvane.exe").wstring();
+
+    const std::wstring stand_in = L"Software\\Vandrel Tests\\deleted-" + std::to_wstring(::GetCurrentProcessId());
+    const vd::reg_key deleted = vd::reg_create_key(HKEY_CURRENT_USER, stand_in);
+    ASSERT_EQ(::RegOverridePredefKey(HKEY_LOCAL_MACHINE, deleted.get()), ERROR_SUCCESS);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, stand_in.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vandrel Tests");
+    vd::unique_hkey probe;
+    const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ, probe.put());
+    std::wstring found;
+    EXPECT_NO_THROW(found = find_old_journal(program));
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+
+    EXPECT_EQ(status, ERROR_KEY_DELETED);
+    EXPECT_EQ(found, beside_program.wstring());
+}
+
 // "InstallerSize": only a REG_BINARY of exactly 8 bytes is a size, and each of its dimensions
 // is raised to the minimum.
 TEST_F(damaged_registry, the_window_size_is_the_minimum_unless_a_whole_size_reads) {

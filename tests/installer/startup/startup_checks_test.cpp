@@ -10,6 +10,7 @@
 #include "installer/journal/journal_file.hpp"
 #include "installer/startup/installer_texts.hpp"
 #include "support/box_answerer.hpp"
+#include "support/registry_override.hpp"
 #include "support/test_settings.hpp"
 #include "support/test_folder.hpp"
 
@@ -18,7 +19,9 @@
 #include <fmt/xchar.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
+#include <locale>
 #include <optional>
 #include <thread>
 
@@ -39,6 +42,7 @@ protected:
         vd::set_ui_language(saved_language_);
         vd::app_context::set_quiet_mode({});
         settings_.mutex.unlock();
+        settings_.temp_folder.reset();
     }
 
     void reset() {
@@ -86,6 +90,7 @@ TEST_F(startup_checks, the_installed_version_decides_the_state) {
         {"standin-8.1.0.2.exe", -1, 0, true},
         {"standin-8.2.0.0.exe", -1, 0, true},
         {"standin-8.0.3.7.exe", 2, 0x0008000000030007, true},
+        {"standin-0.0.0.0.exe", 2, 0, true},  // a version, if the lowest there is
         {"standin-none.exe", 1, 0, false},  // no version to compare: taken as this one
     };
     for (const auto& c : cases) {
@@ -145,6 +150,65 @@ TEST_F(startup_checks, folders_come_from_the_old_journal_or_the_defaults) {
     EXPECT_FALSE(settings_.desktop_shortcut);
 }
 
+// A product that is not installed, or installed in a newer version, is installed afresh: the
+// default folders are offered even though the previous installation's journal is still found.
+// The installed program is looked up once per process, so each state has a test of its own,
+// with machine keys and an installer mutex of its own.
+class startup_over_an_old_journal : public testing::Test {
+protected:
+    void TearDown() override {
+        settings_.mutex.unlock();
+        settings_.temp_folder.reset();
+        settings_.journal = uninstall_log();
+        vd::set_ui_language(saved_language_);
+    }
+
+    void expect_default_folders(const char* installed_program, std::int32_t state) {
+        test_folder folder;
+        fs::create_directories(folder / "Old Place");
+        fs::create_directories(folder / "Old Menu");
+        fs::create_directories(folder / "uninstall");
+        uninstall_log old;
+        ASSERT_TRUE(old.write((folder / "uninstall" / journal_file_name).wstring(), (folder / "Old Place").wstring(),
+                              (folder / "Old Menu").wstring()));
+        vd::reg_create_key(HKEY_LOCAL_MACHINE, std::wstring(journal_details::uninstall_root) + L"\\Stelvane 8")
+            .set_string(L"UninstallString", (folder / "uninstall" / "Uninstall.exe").wstring());
+        if (installed_program) {
+            const auto program = folder / "program" / "Stelvane.exe";
+            fs::create_directories(program.parent_path());
+            fs::copy_file(standin(installed_program), program);
+            vd::reg_create_key(HKEY_LOCAL_MACHINE, L"Software\\Vandrel").set_string(L"Stelvane 8 Path", program.wstring());
+        }
+        ASSERT_EQ(old_journal_path(), (folder / "uninstall" / journal_file_name).wstring());
+
+        ASSERT_TRUE(settings_.initialize({[] { return true; }, [] { return LONG{1}; }}));
+        EXPECT_EQ(settings_.state, state);
+        EXPECT_EQ(settings_.install_folder,
+                  (fs::path(get_known_folder(FOLDERID_ProgramFiles, false)) / L"Vandrel" / L"Stelvane 8").wstring());
+        EXPECT_EQ(settings_.shortcut_folder, default_folder(1));
+        EXPECT_TRUE(settings_.desktop_shortcut);
+        EXPECT_EQ(settings_.journal.install_path, L"");
+    }
+
+    testing_support::registry_override machine_{HKEY_LOCAL_MACHINE};
+    installer_settings& settings_ = testing_support::settings_with_test_id(test_id().c_str());
+    std::uint32_t saved_language_ = vd::language_state::instance().language;
+
+private:
+    static std::wstring test_id() {
+        const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        return L"Stelvane8Startup-" + std::wstring(name, name + std::strlen(name));
+    }
+};
+
+TEST_F(startup_over_an_old_journal, nothing_installed_gets_the_default_folders) {
+    expect_default_folders(nullptr, 0);
+}
+
+TEST_F(startup_over_an_old_journal, a_newer_version_installed_gets_the_default_folders) {
+    expect_default_folders("standin-8.2.0.0.exe", -1);
+}
+
 // The previous installation's Uninstall key (one test, as other processes run the others at
 // the same time) leads to its journal, beside the registered uninstaller or the program, and
 // gives its language when the installer speaks it; a number outside the language table leaves
@@ -187,6 +251,26 @@ TEST_F(startup_checks, the_uninstall_key_gives_the_journal_and_the_language) {
     }
 }
 
+// A stored language beyond the language table changes nothing: the user's own language stays,
+// and so does the process's locale. Only a user who speaks something else than English shows
+// it, so this runs in the test "startup_checks_for_a_german_user", started for a German user.
+TEST(startup_checks_for_a_german_user, DISABLED_a_stored_language_beyond_the_table_keeps_the_users_own) {
+    constexpr std::uint32_t german = 2;
+    ASSERT_EQ(vd::default_ui_language(0x3BDEBF), german) << "run for a German user (LC_ALL=de_DE.UTF-8 under Wine)";
+    testing_support::registry_override machine(HKEY_LOCAL_MACHINE);
+    auto& settings = testing_support::settings_with_test_id(L"Stelvane8GermanUserTest");
+    const auto key = vd::reg_create_key(HKEY_LOCAL_MACHINE, std::wstring(journal_details::uninstall_root) + L"\\Stelvane 8");
+    settings.choose_ui_language();
+    ASSERT_EQ(vd::language_state::instance().language, german);
+    const std::string locale = std::locale().name();
+    for (const DWORD stored : {24ul, 0xFFFFFFFFul}) {
+        ::RegSetValueExW(key.get(), L"VdLanguage", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stored), sizeof stored);
+        settings.choose_ui_language();
+        EXPECT_EQ(vd::language_state::instance().language, german) << stored;
+        EXPECT_EQ(std::locale().name(), locale) << stored;
+    }
+}
+
 // A refusal ends start-up at once, with the user told why; a running copy of the product keeps
 // the installer asking until it has gone or the user gives up.
 TEST_F(startup_checks, start_up_refuses_or_waits_and_says_why) {
@@ -201,12 +285,36 @@ TEST_F(startup_checks, start_up_refuses_or_waits_and_says_why) {
     const auto alone = [] { return LONG{1}; };
     settings_.initialize({admin, alone});  // the UI language as start-up chooses it
     settings_.mutex.unlock();
+    ASSERT_TRUE(settings_.temp_folder);
+    EXPECT_EQ(fs::temp_directory_path().parent_path(), settings_.temp_folder->path());
+    settings_.temp_folder.reset();
 
     {
         const auto [went_on, boxes] = refusal({not_admin, alone}, {IDOK});
         EXPECT_FALSE(went_on);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, settings_.load_string(1126));
+        EXPECT_EQ(boxes[0].caption, settings_.title(true));
+        EXPECT_FALSE(settings_.temp_folder) << "only an administrator can make a folder that administrators own";
+    }
+    {
+        // Nowhere to make the installer's own folder: the user is told why, nothing is installed.
+        test_folder folder;
+        const auto not_a_folder = folder / L"file";
+        testing_support::write_file(not_a_folder, "x");
+        wchar_t tmp[MAX_PATH] = {};
+        wchar_t temp[MAX_PATH] = {};
+        ::GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
+        ::GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+        ::SetEnvironmentVariableW(L"TMP", not_a_folder.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", not_a_folder.c_str());
+        const auto [went_on, boxes] = refusal({admin, alone}, {IDOK});
+        ::SetEnvironmentVariableW(L"TMP", tmp);
+        ::SetEnvironmentVariableW(L"TEMP", temp);
+        EXPECT_FALSE(went_on);
+        EXPECT_FALSE(settings_.temp_folder);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].text.find(L"temp_directory_path"), std::wstring::npos) << boxes[0].text;
         EXPECT_EQ(boxes[0].caption, settings_.title(true));
     }
     {

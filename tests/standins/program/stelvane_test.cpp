@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "foundation/language/version_info.hpp"
+#include "foundation/system/unique_any.hpp"
 #include "foundation/text/conversions.hpp"
 
 namespace fs = std::filesystem;
@@ -43,6 +44,29 @@ TEST(stelvane_standin, registration_records_the_command_line_and_answers_minus_1
             expected_log += vd::wide_to_utf8(run.command_line()) + "\r\n";
     }
     EXPECT_EQ(testing_support::read_file(program.parent_path() / L"Registration.log"), expected_log);
+}
+
+// Asked to, the stand-in also notes how it was started; the installer's mutex is free when it
+// can take it.
+TEST(stelvane_standin, registration_notes_how_it_was_started_when_asked) {
+    test_folder folder;
+    const fs::path program = folder / L"Stelvane.exe";
+    fs::copy_file(STELVANE_PROGRAM_EXE, program);
+    const auto witness = folder / L"witness.log";
+    ::SetEnvironmentVariableW(L"STELVANE_STANDIN_WITNESS", witness.c_str());
+    const vd::unique_handle mutex{::CreateMutexW(nullptr, TRUE, L"Global\\Stelvane8.{5ead623c-dfcd-474d-8e3c-e6978cac039e}")};
+    ASSERT_TRUE(mutex);
+    // Held by this test first, then let go of.
+    for (int run_number = 0; run_number < 2; ++run_number) {
+        started_program run(program, L" /Register /Background");
+        ASSERT_TRUE(run) << "error " << ::GetLastError();
+        EXPECT_EQ(run.exit_code(), -10);
+        if (run_number == 0)
+            ::ReleaseMutex(mutex.get());
+    }
+    ::SetEnvironmentVariableW(L"STELVANE_STANDIN_WITNESS", nullptr);
+    const auto start = "priority 20, show -1, folder " + vd::wide_to_utf8(fs::current_path().wstring());
+    EXPECT_EQ(testing_support::read_file(witness), start + ", installer mutex held\r\n" + start + ", installer mutex free\r\n");
 }
 
 TEST(stelvane_standin, a_users_start_says_which_stand_in_it_is) {
