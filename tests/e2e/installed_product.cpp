@@ -238,20 +238,6 @@ std::vector<std::wstring> utf8_lines(const fs::path& file) {
     return lines;
 }
 
-void write_setup_with_payload(const fs::path& setup, const fs::path& copy, const std::string& stored) {
-    fs::create_directories(copy.parent_path());
-    fs::copy_file(setup, copy, fs::copy_options::overwrite_existing);
-    vd::unique_resource_update update{::BeginUpdateResourceW(copy.c_str(), FALSE)};
-    if (!update)
-        vd::throw_system_error(::GetLastError());
-    if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(260), MAKEINTRESOURCEW(134),
-                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), const_cast<char*>(stored.data()),
-                           static_cast<DWORD>(stored.size())))
-        vd::throw_system_error(::GetLastError());
-    if (!::EndUpdateResourceW(update.release(), FALSE))
-        vd::throw_system_error(::GetLastError());
-}
-
 bool installer_mutex_held() {
     const vd::unique_handle mutex{
         ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"Global\\Stelvane8.{5ead623c-dfcd-474d-8e3c-e6978cac039e}")};

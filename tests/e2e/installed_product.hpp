@@ -91,10 +91,6 @@ bool installer_mutex_held();
 // the journal's backups, there or in the installer's own temporary folder.
 std::vector<std::wstring> installation_leftovers();
 
-// A copy of the installer whose payload resource holds stored instead.
-void write_setup_with_payload(const std::filesystem::path& setup, const std::filesystem::path& copy,
-                              const std::string& stored);
-
 // The installers' own temporary folders: one while an installer runs, none once it has ended.
 std::vector<std::wstring> installer_temp_folders();
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -16,13 +17,19 @@ namespace testing_support {
 
 class registry_override {
 public:
-    explicit registry_override(HKEY root) : root_(root) {
+    // kept: keys of the real root copied into the test's own first, for what the system itself
+    // reads there (the cryptographic providers behind random numbers live under HKLM).
+    explicit registry_override(HKEY root, std::initializer_list<const wchar_t*> kept = {}) : root_(root) {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = L"Software\\Vandrel Tests\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                 std::to_wstring(reinterpret_cast<ULONG_PTR>(root) & 0xFF);
         if (info)
             path_ += L"-" + std::wstring(info->name(), info->name() + std::strlen(info->name()));
         key_ = vd::reg_create_key(HKEY_CURRENT_USER, path_);
+        for (const wchar_t* name : kept) {
+            if (const auto source = vd::reg_open_key(root_, name))
+                ::RegCopyTreeW(source.get(), nullptr, vd::reg_create_key(key_.get(), name).get());
+        }
         overridden_ = ::RegOverridePredefKey(root_, key_.get()) == ERROR_SUCCESS;
     }
     ~registry_override() {
