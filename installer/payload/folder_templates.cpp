@@ -2,9 +2,9 @@
 
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
+#include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
 #include "foundation/system/path.hpp"
-#include "foundation/system/security.hpp"
 #include "foundation/ui/window.hpp"
 
 #include <array>
@@ -110,6 +110,8 @@ void payload_extractor::add_shared_folder(const fs::path& folder) {
 }
 
 std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& target) {
+    // Looked at again here: the callback has made folders since the file was announced.
+    refuse_linked_shared_folders(shared_folders_, target);
     clear_runtime_errors();
     if (fs::exists(target)) {
         clear_runtime_errors();
@@ -140,7 +142,7 @@ void payload_extractor::grant_shared_folders(const fs::path& folder) {
                 break;
             if (vd::same_path(current, shared.folder)) {
                 shared.granted = true;
-                vd::grant_users_access(current.c_str(), FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+                grant_users_on_folder(current, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
                 break;
             }
             const auto parent = current.parent_path();
