@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace vd {
@@ -46,6 +47,8 @@ enum entry : std::size_t {
     GetFileSecurityW_entry,
     SetFileSecurityW_entry,
     ConvertSidToStringSidW_entry,
+    GetSecurityInfo_entry,
+    SetSecurityInfo_entry,
     entry_count
 };
 
@@ -82,6 +85,8 @@ constexpr std::array<const char*, entry_count> export_names = {
     "GetFileSecurityW",
     "SetFileSecurityW",
     "ConvertSidToStringSidW",
+    "GetSecurityInfo",
+    "SetSecurityInfo",
 };
 
 HMODULE system_find_module() {
@@ -364,6 +369,21 @@ std::wstring ConvertSidToStringSidW(PSID sid) {
     return text;
 }
 
+unique_local GetSecurityInfo(HANDLE object, PACL* dacl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD status = VD_BOUND(GetSecurityInfo)(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                   nullptr, dacl, nullptr, &descriptor);
+    if (status != ERROR_SUCCESS)
+        throw_error(status);
+    return unique_local(descriptor);
+}
+
+void SetSecurityInfo(HANDLE object, SECURITY_INFORMATION information, PACL dacl) {
+    const DWORD status = VD_BOUND(SetSecurityInfo)(object, SE_FILE_OBJECT, information, nullptr, nullptr, dacl, nullptr);
+    if (status != ERROR_SUCCESS)
+        throw_error(status);
+}
+
 #undef VD_BOUND
 
 void rebind(const binder& lookups) noexcept {
@@ -640,16 +660,29 @@ unique_acl dacl_with_users_entry(PACL old_dacl, PSID users, std::uint32_t mask, 
     return acl;
 }
 
+SECURITY_DESCRIPTOR_CONTROL dacl_mark_of(PSECURITY_DESCRIPTOR descriptor) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    try {
+        advapi32::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    } catch (long value) {
+        if (value != E_NOTIMPL)
+            throw;
+        return 0;
+    }
+    // An auto-inherited list stays open to its parent even when it was also protected.
+    if (control & SE_DACL_AUTO_INHERITED)
+        return SE_DACL_AUTO_INHERITED;
+    return control & SE_DACL_PROTECTED;
+}
+
 void pass_on_dacl_control(PSECURITY_DESCRIPTOR from, PSECURITY_DESCRIPTOR to) {
     try {
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        advapi32::GetSecurityDescriptorControl(from, &control, &revision);
-        // An auto-inherited list stays open to its parent even when it was also protected.
-        if (control & SE_DACL_AUTO_INHERITED) {
+        const SECURITY_DESCRIPTOR_CONTROL mark = dacl_mark_of(from);
+        if (mark == SE_DACL_AUTO_INHERITED) {
             constexpr SECURITY_DESCRIPTOR_CONTROL bits = SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
             advapi32::SetSecurityDescriptorControl(to, bits, bits);
-        } else if (control & SE_DACL_PROTECTED) {
+        } else if (mark == SE_DACL_PROTECTED) {
             advapi32::SetSecurityDescriptorControl(to, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
         }
     } catch (long value) {
@@ -675,6 +708,27 @@ bool grant_users_access(const wchar_t* path, std::uint32_t mask, std::uint32_t i
         advapi32::SetSecurityDescriptorDacl(descriptor.get(), dacl.get());
         details::pass_on_dacl_control(old_descriptor.get(), descriptor.get());
         advapi32::SetFileSecurityW(path, descriptor.get());
+        return true;
+    } catch (long) {
+        return false;
+    }
+}
+
+bool grant_users_access(HANDLE object, std::uint32_t mask, std::uint32_t inheritance) {
+    try {
+        const sid_holder users = make_sid(well_known_sid::users);
+        // A null DACL comes back as a null list, which has no entries to keep.
+        PACL old_dacl = nullptr;
+        const unique_local old_descriptor = advapi32::GetSecurityInfo(object, &old_dacl);
+        const unique_acl dacl = details::dacl_with_users_entry(old_dacl, users.get(), mask, inheritance);
+        // SetSecurityInfo takes the list's tie to its parent as flags, not as control bits.
+        SECURITY_INFORMATION information = DACL_SECURITY_INFORMATION;
+        const SECURITY_DESCRIPTOR_CONTROL mark = details::dacl_mark_of(old_descriptor.get());
+        if (mark == SE_DACL_AUTO_INHERITED)
+            information |= UNPROTECTED_DACL_SECURITY_INFORMATION;
+        else if (mark == SE_DACL_PROTECTED)
+            information |= PROTECTED_DACL_SECURITY_INFORMATION;
+        advapi32::SetSecurityInfo(object, information, dacl.get());
         return true;
     } catch (long) {
         return false;

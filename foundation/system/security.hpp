@@ -100,6 +100,11 @@ bool enable_privilege(const wchar_t* name, bool enable);
 // on false the object's security is unchanged. Never throws.
 bool grant_users_access(const wchar_t* path, std::uint32_t mask, std::uint32_t inheritance);
 
+// The same through a handle of the file or folder, opened with READ_CONTROL and WRITE_DAC: the
+// DACL is read and written on the object that the handle holds, so that nothing can be put in
+// its place between the two. Never throws.
+bool grant_users_access(HANDLE object, std::uint32_t mask, std::uint32_t inheritance);
+
 // An ACL with one entry allowing Everyone the mask. Throws the long on failure.
 unique_acl make_everyone_dacl(std::uint32_t mask);
 
@@ -147,6 +152,10 @@ namespace details {
 // inherited one, the new Users entry, then the rest; every earlier Users entry left out. A null
 // old list stands for a missing or null DACL. Throws the long on failure.
 unique_acl dacl_with_users_entry(PACL old_dacl, PSID users, std::uint32_t mask, std::uint32_t inheritance);
+
+// SE_DACL_AUTO_INHERITED when the descriptor's DACL is auto-inherited, else SE_DACL_PROTECTED
+// when it is protected, else 0; 0 too on a system without GetSecurityDescriptorControl.
+SECURITY_DESCRIPTOR_CONTROL dacl_mark_of(PSECURITY_DESCRIPTOR descriptor);
 
 // Carries the old descriptor's auto-inherited (before protected) mark over to the new one.
 // A system without the control functions skips this; other failures throw the long.
@@ -214,6 +223,10 @@ void GetFileSecurityW(const wchar_t* path, PSECURITY_DESCRIPTOR descriptor, DWOR
 // DACL only.
 void SetFileSecurityW(const wchar_t* path, PSECURITY_DESCRIPTOR descriptor);
 std::wstring ConvertSidToStringSidW(PSID sid);
+// SE_FILE_OBJECT, DACL only; *dacl points into the descriptor returned.
+unique_local GetSecurityInfo(HANDLE object, PACL* dacl);
+// SE_FILE_OBJECT; the information is DACL_SECURITY_INFORMATION with any protection flag.
+void SetSecurityInfo(HANDLE object, SECURITY_INFORMATION information, PACL dacl);
 
 // How the binding finds the library and its exports; the tests swap these to play a system
 // without advapi32.dll or without one of its exports.

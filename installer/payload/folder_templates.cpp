@@ -2,10 +2,10 @@
 
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
+#include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
 #include "foundation/system/folder_tree.hpp"
 #include "foundation/system/path.hpp"
-#include "foundation/system/security.hpp"
 #include "foundation/ui/window.hpp"
 
 #include <algorithm>
@@ -159,6 +159,8 @@ std::vector<payload_extractor::shared_folder> payload_extractor::shared_folders(
 }
 
 std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& target) {
+    // Looked at again here: the callback has made folders since the file was announced.
+    refuse_linked_shared_folders(shared_folders(), target);
     clear_runtime_errors();
     if (fs::exists(target)) {
         clear_runtime_errors();
@@ -209,6 +211,6 @@ void payload_extractor::grant_shared_folders(const fs::path& folder) {
     for (const auto& [listed, length] : above) {
         listed_[listed].granted = true;
         --ungranted_;
-        vd::grant_users_access(text.substr(0, length).c_str(), FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        grant_users_on_folder(fs::path(text.substr(0, length)), FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     }
 }

@@ -3,6 +3,7 @@
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
 #include "installer/payload/file_check.hpp"
+#include "installer/payload/linked_folders.hpp"
 
 #include <boost/core/ref.hpp>
 #include <boost/iostreams/copy.hpp>
@@ -130,6 +131,8 @@ std::streamsize payload_extractor::write_record(const char* data, std::streamsiz
 
 void payload_extractor::begin_record() {
     const auto& record = records_[next_record_ - 1];
+    // Before the callback, which journals the file and makes its folders.
+    refuse_linked_shared_folders(shared_folders(), record.target);
     const auto answer = tell(notification::file_begins{&record});
     if (answer == notification::result::stop)
         throw_compress_error(compress_error::interrupted);

@@ -1,8 +1,9 @@
 // The real installer, run as a user runs it, in a prefix of its own that starts empty. The
 // scenarios tell one story in order, each building on what the one before left on purpose:
 // a first quick installation, the same product installed again elsewhere after it was removed,
-// a second run over that installation, an update from the older release, and a machine with a
-// newer release that the installer must leave alone.
+// a second run over that installation, an update from the older release, a machine with a
+// newer release that the installer must leave alone, and a first installation where a user has
+// put a link in place of the shared data folder.
 #include "e2e/installed_product.hpp"
 #include "e2e/wizard_driver.hpp"
 
@@ -18,6 +19,7 @@
 
 #include "foundation/app/initialization.hpp"
 #include "foundation/system/registry.hpp"
+#include "support/folder_link.hpp"
 #include "support/test_folder.hpp"
 
 namespace fs = std::filesystem;
@@ -474,4 +476,42 @@ TEST(installer_e2e, f_libraries_planted_beside_it_are_not_loaded) {
         }
     }
     EXPECT_EQ(loaded, std::vector<fs::path>{}) << "planted libraries that the installer loaded";
+}
+
+TEST(installer_e2e, g_a_link_in_place_of_the_shared_data_folder_is_refused) {
+    remove_installation(typed_folder_normal, german.samples);
+    const auto shared_data = known_folder(FOLDERID_ProgramData) / L"Vandrel";
+    remove_tree(shared_data);
+    // Stands for a folder that users may not change, the system folder for one.
+    const fs::path other_folder = L"C:\\target";
+    testing_support::write_file(other_folder / L"kept.dll", "kept");
+    const auto entries = [&] {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::recursive_directory_iterator(other_folder))
+            found.push_back(entry.path());
+        return std::make_pair(found, snapshot(other_folder));
+    };
+    const auto before = entries();
+    const testing_support::folder_link link(shared_data, other_folder);
+
+    installer_process run(setup);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    run.install();
+    EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 1:0000112B).");
+    const auto log = text_of(run.control(wizard_page::install, status_log));
+    EXPECT_TRUE(log.ends_with(L"Failed\r\n")) << testing::PrintToString(log);
+    EXPECT_EQ(text_of(run.button(next_button)), english.install) << "nothing was installed";
+
+    run.post_click(run.button(cancel_button));
+    HWND box = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
+    answer(box, IDYES);
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+
+    EXPECT_TRUE(entries() == before) << "the installer wrote through the link";
+    EXPECT_FALSE(fs::exists(default_install_folder())) << "the installation was rolled back";
+    EXPECT_TRUE(values_of(HKEY_LOCAL_MACHINE, uninstall_key).empty());
+    EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{});
 }

@@ -358,6 +358,33 @@ TEST(security, auto_inheritance_is_passed_on_before_protection) {
     EXPECT_EQ(control_after(0), 0);
 }
 
+namespace {
+
+// The explicit Users entries in the DACL of a file or folder.
+std::vector<entry_view> users_entries(const std::filesystem::path& path) {
+    std::vector<entry_view> found;
+    DWORD size = 0;
+    ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (size && ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, buffer.data(), size, &size) &&
+        ::GetSecurityDescriptorDacl(buffer.data(), &present, &dacl, &defaulted) && present) {
+        for (const auto& entry : entries_of(dacl))
+            if (entry.sid == users && !(entry.flags & INHERITED_ACE))
+                found.push_back(entry);
+    }
+    return found;
+}
+
+vd::unique_file open_for_dacl(const std::filesystem::path& path, DWORD access) {
+    return vd::unique_file(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+} // namespace
+
 TEST(security, users_are_granted_access_to_files_and_folders) {
     testing_support::test_folder folder;
     const auto shared_folder = folder / L"Shared";
@@ -369,22 +396,6 @@ TEST(security, users_are_granted_access_to_files_and_folders) {
     EXPECT_FALSE(vd::grant_users_access((folder / L"missing.txt").c_str(), 0x13019F, 0));
 
     // Wine keeps file ACLs only as far as the host file system lets it: look, don't insist.
-    const auto users_entries = [](const std::filesystem::path& path) {
-        std::vector<entry_view> found;
-        DWORD size = 0;
-        ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-        std::vector<BYTE> buffer(size);
-        BOOL present = FALSE;
-        BOOL defaulted = FALSE;
-        PACL dacl = nullptr;
-        if (size && ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, buffer.data(), size, &size) &&
-            ::GetSecurityDescriptorDacl(buffer.data(), &present, &dacl, &defaulted) && present) {
-            for (const auto& entry : entries_of(dacl))
-                if (entry.sid == users && !(entry.flags & INHERITED_ACE))
-                    found.push_back(entry);
-        }
-        return found;
-    };
     const auto on_file = users_entries(shared_file);
     if (on_file.empty())
         GTEST_SKIP() << "Wine: a file's DACL is made from its Unix mode bits; a written DACL is not kept";
@@ -419,4 +430,32 @@ TEST(security, admin_only_security_is_owned_by_administrators_and_shuts_out_ever
     EXPECT_TRUE(present);
     EXPECT_EQ(entries_of(dacl), (std::vector<entry_view>{{allowed, folder_inheritance, FILE_ALL_ACCESS, administrators},
                                                          {allowed, folder_inheritance, FILE_ALL_ACCESS, local_system}}));
+}
+
+TEST(security, users_are_granted_access_through_a_handle) {
+    testing_support::test_folder folder;
+    const auto shared_folder = folder / L"Shared";
+    std::filesystem::create_directories(shared_folder);
+    const auto handle = open_for_dacl(shared_folder, READ_CONTROL | WRITE_DAC);
+    ASSERT_TRUE(handle) << ::GetLastError();
+    EXPECT_TRUE(vd::grant_users_access(handle.get(), FILE_ALL_ACCESS, folder_inheritance));
+    // A handle that may read the DACL but not write it.
+    const auto reading = open_for_dacl(shared_folder, READ_CONTROL);
+    ASSERT_TRUE(reading) << ::GetLastError();
+    EXPECT_FALSE(vd::grant_users_access(reading.get(), FILE_ALL_ACCESS, folder_inheritance));
+
+    const auto on_folder = users_entries(shared_folder);
+    if (on_folder.empty())
+        GTEST_SKIP() << "Wine: a file's DACL is made from its Unix mode bits; a written DACL is not kept";
+    EXPECT_EQ(on_folder, (std::vector<entry_view>{{allowed, folder_inheritance, FILE_ALL_ACCESS, users}}));
+}
+
+TEST_F(security_binding, the_grant_through_a_handle_is_bound_at_run_time) {
+    testing_support::test_folder folder;
+    const auto handle = open_for_dacl(folder.path(), READ_CONTROL | WRITE_DAC);
+    ASSERT_TRUE(handle) << ::GetLastError();
+    hide_export("SetSecurityInfo");
+    EXPECT_FALSE(vd::grant_users_access(handle.get(), FILE_ALL_ACCESS, folder_inheritance));
+    EXPECT_EQ(times_asked_for("GetSecurityInfo"), 1);
+    EXPECT_EQ(times_asked_for("SetSecurityInfo"), 1);
 }

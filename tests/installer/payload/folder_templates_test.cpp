@@ -1,11 +1,13 @@
 #include "installer/payload/folder_templates.hpp"
 
 #include "installer/payload/compress_error.hpp"
+#include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
 #include "foundation/streams/memstream.hpp"
 #include "foundation/system/path.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "support/extraction_recorder.hpp"
+#include "support/folder_link.hpp"
 #include "support/payload_support.hpp"
 #include "support/test_folder.hpp"
 #include "support/watchdog.hpp"
@@ -155,6 +157,66 @@ TEST(folder_templates, shared_folders_are_granted_once_before_their_first_file) 
     EXPECT_EQ(granted_at_done[0], (std::vector<bool>{true, true, true, false}))
         << "the folders above the first file are granted with it; C waits for a file of its own";
     EXPECT_EQ(granted_at_done[3], (std::vector<bool>{true, true, true, true}));
+}
+
+TEST(folder_templates, nothing_goes_through_a_link_below_a_shared_folder) {
+    test_folder scratch;
+    const std::wstring top = scratch.path().filename().wstring();
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    // Stands for a folder that users may not change, the system folder for one.
+    const auto elsewhere = scratch / L"elsewhere";
+    write_file(elsewhere / L"kept.dll", "kept");
+    const auto listing = [&] {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::recursive_directory_iterator(elsewhere))
+            found.push_back(entry.path());
+        return found;
+    };
+    const auto kept = listing();
+
+    struct link_case {
+        const char* what;
+        fs::path link;
+        std::wstring folder_template;
+        bool refused;
+    };
+    const link_case cases[] = {
+        {"the shared folder", common / top, L"<CommonData>\\" + top + L"\\Sub", true},
+        {"a folder between the shared folder and the file", common / top / L"A", L"<CommonData>\\" + top + L"\\A\\B", true},
+        {"the installation folder", scratch / L"install", L"<InstallPath>\\bin", false},
+    };
+    for (const auto& link_case : cases) {
+        SCOPED_TRACE(link_case.what);
+        struct cleanup {
+            fs::path folder;
+            ~cleanup() { std::error_code ignored; fs::remove_all(folder, ignored); }
+        } remove_later{common / top};
+        fs::create_directories(link_case.link.parent_path());
+        const folder_link link(link_case.link, elsewhere);
+        ASSERT_TRUE(::GetFileAttributesW(link_case.link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+        const auto stored = stored_payload({
+            {L"C:\\first.dat", L"<Temporary>", payload_kind::ordinary, std::string("1")},
+            {L"C:\\data.dat", link_case.folder_template, payload_kind::shared, std::string("2")},
+        });
+        vd::imemstream stream(stored.data(), stored.size());
+        extraction_recorder recorder;
+        const bool extracted = extract_payload(stream, (scratch / L"install").wstring(), L"", (scratch / L"work").wstring(),
+                                               recorder.callback());
+        if (!link_case.refused) {
+            EXPECT_TRUE(extracted);
+            EXPECT_EQ(read_file(elsewhere / L"bin" / L"data.dat"), "2") << "other folders may be links";
+            fs::remove_all(elsewhere / L"bin");
+            continue;
+        }
+        EXPECT_FALSE(extracted);
+        ASSERT_NE(recorder.last_error(), nullptr);
+        EXPECT_EQ(recorder.last_error()->code, std::error_code(reparse_point_encountered, std::system_category()));
+        EXPECT_EQ(fs::path(recorder.last_error()->text), link_case.link);
+        EXPECT_EQ(recorder.targets(file_begins_event).size(), 1u) << "the file is refused before the callback hears of it";
+        EXPECT_EQ(read_file(scratch / L"work" / L"first.dat"), "1");
+        EXPECT_EQ(listing(), kept);
+    }
 }
 
 TEST(folder_templates, existing_read_only_targets_are_replaced) {

@@ -1,0 +1,99 @@
+#include "installer/payload/linked_folders.hpp"
+
+#include "foundation/errors/error.hpp"
+#include "foundation/system/security.hpp"
+#include "foundation/system/unique_any.hpp"
+
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include <windows.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void throw_linked(const fs::path& folder) {
+    throw fs::filesystem_error("shared folder is a reparse point", folder,
+                               std::error_code(reparse_point_encountered, std::system_category()));
+}
+
+// The attributes of the folder itself: GetFileAttributesW does not follow a reparse point at
+// the end of the path. Empty when the folder is not there.
+std::optional<DWORD> own_attributes(const fs::path& folder) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return attributes;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return std::nullopt;
+    vd::throw_system_error(error);
+}
+
+bool same_element(const std::wstring& first, const std::wstring& second) {
+    return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+// How many folders the folder lies below the ancestor (0: the ancestor itself); empty when it
+// does not lie there. By the text, as the extractor made both from the same templates.
+std::optional<std::size_t> levels_below(const fs::path& folder, const fs::path& ancestor) {
+    auto inner = folder.begin();
+    for (const auto& element : ancestor) {
+        if (element.empty())
+            continue;  // a trailing separator
+        if (inner == folder.end() || !same_element(inner->native(), element.native()))
+            return std::nullopt;
+        ++inner;
+    }
+    std::size_t levels = 0;
+    for (; inner != folder.end(); ++inner)
+        levels += inner->empty() ? 0 : 1;
+    return levels;
+}
+
+} // namespace
+
+void refuse_linked_shared_folders(const std::vector<payload_extractor::shared_folder>& shared, const fs::path& file) {
+    const fs::path folder = file.parent_path();
+    std::optional<std::size_t> levels;
+    for (const auto& listed : shared) {
+        if (const auto below = levels_below(folder, listed.folder); below && (!levels || *below > *levels))
+            levels = below;
+    }
+    if (!levels)
+        return;
+    // From the outermost shared folder down to the file's, as far as they exist.
+    std::vector<fs::path> chain{folder};
+    for (std::size_t i = 0; i < *levels; ++i)
+        chain.push_back(chain.back().parent_path());
+    for (auto current = chain.rbegin(); current != chain.rend(); ++current) {
+        const auto attributes = own_attributes(*current);
+        if (!attributes)
+            return;
+        if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            throw_linked(*current);
+    }
+}
+
+void grant_users_on_folder(const fs::path& folder, std::uint32_t mask, std::uint32_t inheritance) {
+    // Wine opens what a link leads to even with FILE_FLAG_OPEN_REPARSE_POINT, and then the
+    // handle cannot tell; the name can.
+    if (const auto attributes = own_attributes(folder); attributes && (*attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        throw_linked(folder);
+    const vd::unique_file handle(::CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                               nullptr));
+    if (!handle)
+        return;
+    // Asked of the handle that the grant goes through: a link swapped in after the name was
+    // looked at is caught here.
+    FILE_ATTRIBUTE_TAG_INFO held{};
+    if (!::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &held, sizeof held))
+        return;
+    if (held.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        throw_linked(folder);
+    vd::grant_users_access(handle.get(), mask, inheritance);
+}
