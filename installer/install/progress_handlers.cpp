@@ -4,6 +4,7 @@
 #include "installer/wizard/dlg_install.hpp"
 
 #include "foundation/system/security.hpp"
+#include "foundation/ui/window.hpp"
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
 #include "installer/payload/payload_extractor.hpp"
@@ -164,9 +165,13 @@ notification::result dlg_install::on_progress(std::uint64_t done, std::uint64_t 
     return notification::result::proceed;
 }
 
-// The text (the target) is not shown: the code tells the causes apart.
-notification::result dlg_install::on_error(const std::error_code& code, const std::wstring&) {
+// The text (the target) is not shown in the hint: the code tells the causes apart.
+notification::result dlg_install::on_error(const std::error_code& code, const std::wstring& target) {
     auto& settings = installer_settings::instance();
+    // A file refused before it was announced (one below a linked shared folder) has no line of
+    // its own yet: it gets one, so that the list says which file failed.
+    if (!target.empty() && vd::window_text(::GetDlgItem(hwnd(), status_log_id)).ends_with(L"\r\n"))
+        append_status(fmt::format(fmt::runtime(settings.load_string(1115)), target));
     settings.journal.set_result(false, L"");
     append_status_word(false);
     set_window_text(hint(), fmt::format(fmt::runtime(settings.load_string(1121)), extraction_code_text(code)));

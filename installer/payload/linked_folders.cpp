@@ -14,9 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void throw_linked(const fs::path& folder) {
-    throw fs::filesystem_error("shared folder is a reparse point", folder,
-                               std::error_code(reparse_point_encountered, std::system_category()));
+const std::error_code linked_error(reparse_point_encountered, std::system_category());
+
+// The file that would have gone through the link comes first: the install page names it.
+[[noreturn]] void throw_linked(const fs::path& file, const fs::path& link) {
+    throw fs::filesystem_error("shared folder is a reparse point", file, link, linked_error);
+}
+
+[[noreturn]] void throw_linked(const fs::path& link) {
+    throw fs::filesystem_error("shared folder is a reparse point", link, linked_error);
 }
 
 // The attributes of the folder itself: GetFileAttributesW does not follow a reparse point at
@@ -73,7 +79,7 @@ void refuse_linked_shared_folders(const std::vector<payload_extractor::shared_fo
         if (!attributes)
             return;
         if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            throw_linked(*current);
+            throw_linked(file, *current);
     }
 }
 

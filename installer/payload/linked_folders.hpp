@@ -17,7 +17,7 @@ inline constexpr int reparse_point_encountered = 4395;
 
 // When a listed shared folder above the file, or a folder between it and the file, is a
 // reparse point: throws std::filesystem::filesystem_error with the system error
-// reparse_point_encountered, naming the outermost such folder. Folders not made yet are
+// reparse_point_encountered, naming the file and then the outermost such folder. Folders not made yet are
 // none; a folder whose attributes cannot be read throws that error.
 void refuse_linked_shared_folders(const std::vector<payload_extractor::shared_folder>& shared,
                                   const std::filesystem::path& file);

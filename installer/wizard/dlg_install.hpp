@@ -51,7 +51,7 @@ public:
     notification::result on_file_begins(const payload_file& record);
     notification::result on_file_done(const payload_file& record);
     notification::result on_progress(std::uint64_t done, std::uint64_t total);
-    notification::result on_error(const std::error_code& code, const std::wstring& text);
+    notification::result on_error(const std::error_code& code, const std::wstring& target);
 
     // What the handlers share with the installation that runs them. The last two keep the
     // progress notifications, one for every 4 KB inflated, cheap: the percentage the bar shows,

@@ -501,6 +501,8 @@ TEST(installer_e2e, g_a_link_in_place_of_the_shared_data_folder_is_refused) {
     run.install();
     EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 1:0000112B).");
     const auto log = text_of(run.control(wizard_page::install, status_log));
+    EXPECT_NE(log.find(L"Copying File \"" + (shared_data / L"Stelvane 8").wstring()), std::wstring::npos)
+        << "the refused file's line: " << testing::PrintToString(log);
     EXPECT_TRUE(log.ends_with(L"Failed\r\n")) << testing::PrintToString(log);
     EXPECT_EQ(text_of(run.button(next_button)), english.install) << "nothing was installed";
 

@@ -22,8 +22,10 @@ struct shown_box {
 
 class box_answerer {
 public:
-    explicit box_answerer(std::vector<int> answers)
-        : answers_(std::move(answers)), timer_(::SetTimer(nullptr, 0, 20, on_timer)) {
+    // left_alone: a dialog of the test's own (a wizard, a window that owns the boxes), never
+    // taken for a box.
+    explicit box_answerer(std::vector<int> answers, HWND left_alone = nullptr)
+        : answers_(std::move(answers)), left_alone_(left_alone), timer_(::SetTimer(nullptr, 0, 20, on_timer)) {
         active_ = this;
     }
     explicit box_answerer(int answer) : box_answerer(std::vector<int>{answer}) {}
@@ -40,7 +42,8 @@ private:
     static BOOL CALLBACK find_box(HWND window, LPARAM data) {
         wchar_t class_name[8] = {};
         ::GetClassNameW(window, class_name, 8);
-        if (std::wstring_view(class_name) != L"#32770" || !::IsWindowVisible(window) || window == active_->answered_)
+        if (std::wstring_view(class_name) != L"#32770" || !::IsWindowVisible(window) || window == active_->answered_ ||
+            window == active_->left_alone_)
             return TRUE;
         *reinterpret_cast<HWND*>(data) = window;
         return FALSE;
@@ -63,6 +66,7 @@ private:
 
     static inline thread_local box_answerer* active_ = nullptr;
     std::vector<int> answers_;
+    HWND left_alone_;
     HWND answered_ = nullptr;
     unique_thread_timer timer_;
 };

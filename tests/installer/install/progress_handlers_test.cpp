@@ -157,6 +157,13 @@ TEST_F(progress_handlers, failures_close_the_line_and_show_the_code) {
         fs::remove_all(target);
     }
 
+    // A file refused before its line was written (one below a linked shared folder) gets one.
+    ::SetWindowTextW(log_window(), L"Copying File \"a\"...OK\r\n");
+    const auto refused = (install / "Shared" / "Kept.dat").wstring();
+    page.on_error(std::error_code(4395, std::system_category()), refused);
+    EXPECT_EQ(log(), L"Copying File \"a\"...OK\r\nCopying File \"" + refused + L"\"...Failed\r\n");
+    EXPECT_EQ(hint(), L"Installation failed (Error Code 1:0000112B).");
+
     // The bar stays below 100 until the last byte.
     page.on_progress(999'999'999, 1'000'000'000);
     EXPECT_EQ(bar(), 99);

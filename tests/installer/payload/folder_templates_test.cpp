@@ -212,7 +212,8 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_shared_folder) {
         EXPECT_FALSE(extracted);
         ASSERT_NE(recorder.last_error(), nullptr);
         EXPECT_EQ(recorder.last_error()->code, std::error_code(reparse_point_encountered, std::system_category()));
-        EXPECT_EQ(fs::path(recorder.last_error()->text), link_case.link);
+        const auto& named = recorder.last_error()->text;
+        EXPECT_TRUE(named.starts_with(link_case.link.wstring()) && named.ends_with(L"\\data.dat")) << named;
         EXPECT_EQ(recorder.targets(file_begins_event).size(), 1u) << "the file is refused before the callback hears of it";
         EXPECT_EQ(read_file(scratch / L"work" / L"first.dat"), "1");
         EXPECT_EQ(listing(), kept);

@@ -69,47 +69,6 @@ TEST(dlg_main, navigation_cancel_and_size_decisions) {
 
 namespace {
 
-// Answers each box that the wizard puts over itself with the next answer (No once they are
-// used up), from a timer that the box's own loop runs, and keeps its caption and text. Unlike
-// the answerer of the other tests it leaves the wizard itself alone, which is a dialog too.
-class wizard_boxes {
-public:
-    wizard_boxes(HWND wizard, std::vector<int> answers) : wizard_(wizard), answers_(std::move(answers)) {
-        active_ = this;
-    }
-    ~wizard_boxes() { active_ = nullptr; }
-    wizard_boxes(const wizard_boxes&) = delete;
-    wizard_boxes& operator=(const wizard_boxes&) = delete;
-
-    std::vector<std::pair<std::wstring, std::wstring>> shown; // caption and text
-
-private:
-    static BOOL CALLBACK find_box(HWND window, LPARAM found) {
-        if (::GetWindow(window, GW_OWNER) != active_->wizard_ || !::IsWindowVisible(window) ||
-            window == active_->answered_)
-            return TRUE;
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-
-    static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
-        HWND box = nullptr;
-        if (!active_ || (::EnumThreadWindows(::GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box)), !box))
-            return;
-        auto& self = *active_;
-        self.shown.emplace_back(vd::window_text(box), vd::window_text(::GetDlgItem(box, 0xFFFF)));
-        self.answered_ = box;
-        const int answer = self.shown.size() <= self.answers_.size() ? self.answers_[self.shown.size() - 1] : IDNO;
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
-    }
-
-    static inline wizard_boxes* active_ = nullptr;
-    HWND wizard_;
-    std::vector<int> answers_;
-    HWND answered_ = nullptr;
-    testing_support::unique_thread_timer timer_{::SetTimer(nullptr, 0, 20, on_timer)};
-};
-
 // An environment variable of this process, set for a while.
 class environment_scope {
 public:
@@ -208,7 +167,7 @@ TEST_F(main_window, clicks_sent_to_the_disabled_back_and_next_go_nowhere) {
 // new attempt. Afterwards Cancel asks, and only Yes ends the wizard.
 TEST_F(main_window, requests_made_while_it_installs_are_dropped_and_cancel_asks) {
     const testing_support::watchdog bound(std::chrono::seconds(60));
-    const wizard_boxes boxes(window_.get(), {IDNO, IDYES});
+    const testing_support::box_answerer boxes({IDNO, IDYES}, window_.get());
     command(IDOK);
     command(IDOK);
     ASSERT_EQ(shown_page(), install_page);
@@ -237,7 +196,7 @@ TEST_F(main_window, requests_made_while_it_installs_are_dropped_and_cancel_asks)
         }
         // What the wizard's own loop takes once the installation is back.
         pump_messages();
-        EXPECT_TRUE(boxes.shown.empty());
+        EXPECT_TRUE(boxes.boxes.empty());
         EXPECT_TRUE(::IsWindowVisible(window_.get()));
         EXPECT_EQ(shown_page(), install_page);
         EXPECT_FALSE(settings.installed);
@@ -250,8 +209,9 @@ TEST_F(main_window, requests_made_while_it_installs_are_dropped_and_cancel_asks)
     EXPECT_EQ(shown_page(), install_page);
     command(IDCANCEL);
     EXPECT_FALSE(::IsWindowVisible(window_.get())) << "Yes ends it";
-    const std::pair question{settings.title(true), settings.load_string(1110)};
-    EXPECT_EQ(boxes.shown, (std::vector{question, question}));
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    for (const auto& box : boxes.boxes)
+        EXPECT_EQ(std::pair(box.caption, box.text), std::pair(settings.title(true), settings.load_string(1110)));
 }
 
 // A page whose texts cannot be made is reported once, in a box over the wizard, which shows

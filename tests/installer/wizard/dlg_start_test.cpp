@@ -17,6 +17,7 @@
 #include "foundation/system/unique_any.hpp"
 #include "foundation/ui/window.hpp"
 #include "installer/startup/installer_settings.hpp"
+#include "support/box_answerer.hpp"
 #include "support/test_windows.hpp"
 #include "support/ui_language_scope.hpp"
 
@@ -164,38 +165,6 @@ std::vector<COLORREF> drawn_image(HIMAGELIST list, int index, int width, int hei
     return colours;
 }
 
-// Answers every message box of this thread with OK from a timer that the box's own loop runs,
-// keeping what each showed.
-class box_answerer {
-public:
-    explicit box_answerer(HWND owner) : owner_(owner) { active_ = this; }
-    ~box_answerer() { active_ = nullptr; }
-
-    std::vector<std::wstring> captions;
-
-private:
-    static BOOL CALLBACK find_box(HWND window, LPARAM data) {
-        wchar_t class_name[8] = {};
-        ::GetClassNameW(window, class_name, 8);
-        if (window == active_->owner_ || std::wstring_view(class_name) != L"#32770" || !::IsWindowVisible(window))
-            return TRUE;
-        *reinterpret_cast<HWND*>(data) = window;
-        return FALSE;
-    }
-
-    static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
-        HWND box = nullptr;
-        if (!active_ || (::EnumThreadWindows(::GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box)), !box))
-            return;
-        active_->captions.push_back(vd::window_text(box));
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    }
-
-    static inline box_answerer* active_ = nullptr;
-    HWND owner_;
-    testing_support::unique_thread_timer timer_{::SetTimer(nullptr, 0, 20, on_timer)};
-};
-
 } // namespace
 
 TEST(dlg_start, says_what_the_installation_will_do) {
@@ -330,7 +299,7 @@ TEST(dlg_start, choosing_a_language_texts_the_wizard_anew) {
         vd::language_state::instance().module = setup.get();
         dlg_start::instance().set_texts();
     });
-    box_answerer boxes(world.owner.get());
+    testing_support::box_answerer boxes({IDOK, IDOK, IDOK}, world.owner.get());
     const auto label = [&] { return vd::window_text(::GetDlgItem(page.get(), 1022)); };
     const auto hint = [&] { return vd::window_text(::GetDlgItem(page.get(), 1003)); };
 
@@ -342,14 +311,14 @@ TEST(dlg_start, choosing_a_language_texts_the_wizard_anew) {
     choose(page.get(), 2);
     EXPECT_EQ(vd::language_state::instance().language, 2u);
     EXPECT_EQ(retexts, 1);
-    EXPECT_TRUE(boxes.captions.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(label(), L"Installationssprache auswählen");
     EXPECT_EQ(hint(), L"Klicken Sie auf „Weiter“, um fortzufahren, oder auf „Abbrechen“, um die Installation zu "
                       L"beenden.");
 
     // Polish: one notice, then the wizard speaks English while Polish stays chosen for the product.
     choose(page.get(), 15);
-    EXPECT_EQ(boxes.captions.size(), 1u);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(retexts, 2);
     EXPECT_EQ(vd::language_state::instance().language, 15u);
     EXPECT_EQ(selected_language(::GetDlgItem(page.get(), language_box)), 15);
