@@ -7,6 +7,7 @@
 
 #include "installer/journal/uninstall_log.hpp"
 #include "installer/payload/payload_extractor.hpp"
+#include "support/environment_scope.hpp"
 #include "support/damaged_payloads.hpp"
 #include "support/extraction_recorder.hpp"
 #include "support/file_tree.hpp"
@@ -59,10 +60,7 @@ protected:
         install_page_test::SetUp();
         // Backups and work folders go to a temporary folder of this test alone.
         fs::create_directories(folder / "temp");
-        wchar_t previous[MAX_PATH] = {};
-        had_tmp_ = ::GetEnvironmentVariableW(L"TMP", previous, MAX_PATH) != 0;
-        previous_tmp_ = previous;
-        ::SetEnvironmentVariableW(L"TMP", (folder / "temp").c_str());
+        tmp_.emplace(L"TMP", (folder / "temp").c_str());
         // The payload's shared data and its textures go to the machine's own data folders,
         // which no other test uses; what a broken run left there goes first.
         for (const auto& id : {FOLDERID_ProgramData, FOLDERID_RoamingAppData}) {
@@ -72,7 +70,7 @@ protected:
         settings.journal = uninstall_log();
     }
     void TearDown() override {
-        ::SetEnvironmentVariableW(L"TMP", had_tmp_ ? previous_tmp_.c_str() : nullptr);
+        tmp_.reset();
         for (const auto& maker : machine_folders_)
             remove_folder(maker);
         settings.state = 0;
@@ -116,8 +114,7 @@ protected:
     std::vector<uninstall_log::entry> not_undone_;
 
 private:
-    bool had_tmp_ = false;
-    std::wstring previous_tmp_;
+    std::optional<testing_support::environment_scope> tmp_;
     std::vector<fs::path> machine_folders_;
 };
 

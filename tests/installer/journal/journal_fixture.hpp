@@ -7,11 +7,13 @@
 #include "foundation/app/initialization.hpp"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
+#include "support/environment_scope.hpp"
 #include "support/test_folder.hpp"
 
 class journal_fixture : public ::testing::Test {
@@ -19,15 +21,11 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(temp_);
         std::filesystem::create_directories(root_);
-        wchar_t saved[MAX_PATH + 1] = {};
-        const DWORD length = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH + 1);
-        had_tmp_ = length > 0 && length <= MAX_PATH;
-        saved_tmp_ = had_tmp_ ? saved : L"";
-        ::SetEnvironmentVariableW(L"TMP", temp_.c_str());
+        tmp_.emplace(L"TMP", temp_.c_str());
         ASSERT_EQ(std::filesystem::temp_directory_path(), temp_ / L"");
     }
 
-    void TearDown() override { ::SetEnvironmentVariableW(L"TMP", had_tmp_ ? saved_tmp_.c_str() : nullptr); }
+    void TearDown() override { tmp_.reset(); }
 
     // The backups ("vd-*.tmp") lying in the temporary folder.
     std::vector<std::filesystem::path> backups() const {
@@ -45,6 +43,5 @@ protected:
     std::filesystem::path root_ = world_ / L"root";
 
 private:
-    std::wstring saved_tmp_;
-    bool had_tmp_ = false;
+    std::optional<testing_support::environment_scope> tmp_;
 };

@@ -4,6 +4,7 @@
 
 #include "foundation/app/initialization.hpp"
 #include "foundation/system/path.hpp"
+#include "support/environment_scope.hpp"
 #include "support/test_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -16,16 +17,9 @@
 #include <windows.h>
 
 namespace fs = std::filesystem;
+using testing_support::environment_value;
 
 namespace {
-
-std::optional<std::wstring> environment_value(const wchar_t* name) {
-    wchar_t value[MAX_PATH * 2] = {};
-    const DWORD length = ::GetEnvironmentVariableW(name, value, static_cast<DWORD>(std::size(value)));
-    if (length == 0 || length >= std::size(value))
-        return std::nullopt;
-    return value;
-}
 
 // The folder's owner and DACL as the file system keeps them, in the system's text form.
 std::wstring security_text_of(const fs::path& folder) {
@@ -85,13 +79,11 @@ TEST(private_temp_folder, fails_without_a_temporary_folder) {
     testing_support::test_folder folder;
     const auto not_a_folder = folder / L"file";
     testing_support::write_file(not_a_folder, "x");
-    const auto tmp = environment_value(L"TMP");
-    const auto temp = environment_value(L"TEMP");
-    ::SetEnvironmentVariableW(L"TMP", not_a_folder.c_str());
-    ::SetEnvironmentVariableW(L"TEMP", not_a_folder.c_str());
-    EXPECT_THROW(private_temp_folder(), std::system_error);
-    EXPECT_EQ(environment_value(L"TMP"), not_a_folder.wstring());
-    ::SetEnvironmentVariableW(L"TMP", tmp ? tmp->c_str() : nullptr);
-    ::SetEnvironmentVariableW(L"TEMP", temp ? temp->c_str() : nullptr);
+    {
+        const testing_support::environment_scope tmp(L"TMP", not_a_folder.c_str());
+        const testing_support::environment_scope temp(L"TEMP", not_a_folder.c_str());
+        EXPECT_THROW(private_temp_folder(), std::system_error);
+        EXPECT_EQ(environment_value(L"TMP"), not_a_folder.wstring());
+    }
     EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(folder.path()), {}), std::vector<fs::path>{not_a_folder});
 }

@@ -9,6 +9,7 @@
 #include "foundation/ui/app_context.hpp"
 #include "installer/journal/journal_file.hpp"
 #include "installer/startup/installer_texts.hpp"
+#include "support/environment_scope.hpp"
 #include "support/box_answerer.hpp"
 #include "support/registry_override.hpp"
 #include "support/test_settings.hpp"
@@ -303,15 +304,11 @@ TEST_F(startup_checks, start_up_refuses_or_waits_and_says_why) {
         test_folder folder;
         const auto not_a_folder = folder / L"file";
         testing_support::write_file(not_a_folder, "x");
-        wchar_t tmp[MAX_PATH] = {};
-        wchar_t temp[MAX_PATH] = {};
-        ::GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
-        ::GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
-        ::SetEnvironmentVariableW(L"TMP", not_a_folder.c_str());
-        ::SetEnvironmentVariableW(L"TEMP", not_a_folder.c_str());
+        std::optional<testing_support::environment_scope> tmp(std::in_place, L"TMP", not_a_folder.c_str());
+        std::optional<testing_support::environment_scope> temp(std::in_place, L"TEMP", not_a_folder.c_str());
         const auto [went_on, boxes] = refusal({admin, alone}, {IDOK});
-        ::SetEnvironmentVariableW(L"TMP", tmp);
-        ::SetEnvironmentVariableW(L"TEMP", temp);
+        temp.reset();
+        tmp.reset();
         EXPECT_FALSE(went_on);
         EXPECT_FALSE(settings_.temp_folder);
         ASSERT_EQ(boxes.size(), 1u);

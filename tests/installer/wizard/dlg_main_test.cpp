@@ -22,6 +22,7 @@
 #include "installer/wizard/dlg_options.hpp"
 #include "installer/wizard/dlg_start.hpp"
 #include "installer/wizard/message_pump.hpp"
+#include "support/environment_scope.hpp"
 #include "support/box_answerer.hpp"
 #include "support/registry_override.hpp"
 #include "support/test_windows.hpp"
@@ -68,25 +69,6 @@ TEST(dlg_main, navigation_cancel_and_size_decisions) {
 }
 
 namespace {
-
-// An environment variable of this process, set for a while.
-class environment_scope {
-public:
-    environment_scope(const wchar_t* name, const wchar_t* value) : name_(name) {
-        std::wstring saved(32767, L'\0');
-        const DWORD length = ::GetEnvironmentVariableW(name, saved.data(), static_cast<DWORD>(saved.size()));
-        if (length > 0 && length < saved.size())
-            saved_ = saved.substr(0, length);
-        ::SetEnvironmentVariableW(name, value);
-    }
-    ~environment_scope() { ::SetEnvironmentVariableW(name_, saved_ ? saved_->c_str() : nullptr); }
-    environment_scope(const environment_scope&) = delete;
-    environment_scope& operator=(const environment_scope&) = delete;
-
-private:
-    const wchar_t* name_;
-    std::optional<std::wstring> saved_;
-};
 
 // The main window itself, from the built installer's templates and texts in English, shown in
 // the screen's bottom-right corner, before a first installation in the quick mode. The size it
@@ -184,7 +166,7 @@ TEST_F(main_window, requests_made_while_it_installs_are_dropped_and_cancel_asks)
             // Without a temporary folder the installation ends at once, taking no message: like
             // the registration run, a step that waits. This program holds no payload: the
             // extraction checks it, takes the wizard's messages and fails.
-            std::optional<environment_scope> tmp, temp;
+            std::optional<testing_support::environment_scope> tmp, temp;
             if (!extracting) {
                 tmp.emplace(L"TMP", L"C:\\vd-no-such-folder");
                 temp.emplace(L"TEMP", L"C:\\vd-no-such-folder");
