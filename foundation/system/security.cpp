@@ -1,5 +1,7 @@
 #include "foundation/system/security.hpp"
 
+#include "foundation/system/library.hpp"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -90,13 +92,9 @@ constexpr std::array<const char*, entry_count> export_names = {
 };
 
 HMODULE system_find_module() {
+    // The program imports advapi32, so it is there; were it not, only the system's own copy.
     HMODULE module = ::GetModuleHandleW(L"advapi32.dll");
-    if (!module)
-        module = ::LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    // Windows 7 without KB2533623 refuses the search flag.
-    if (!module)
-        module = ::LoadLibraryExW(L"advapi32.dll", nullptr, 0);
-    return module;
+    return module ? module : load_system_library(L"advapi32.dll");
 }
 
 FARPROC system_find_export(HMODULE module, const char* name) {
