@@ -160,7 +160,7 @@ std::vector<payload_extractor::shared_folder> payload_extractor::shared_folders(
 
 std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& target) {
     // Looked at again here: the callback has made folders since the file was announced.
-    refuse_linked_shared_folders(shared_folders(), target);
+    refuse_linked_shared_folders(target);
     clear_runtime_errors();
     if (fs::exists(target)) {
         clear_runtime_errors();
@@ -176,16 +176,11 @@ std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& ta
     return std::make_unique<std::ofstream>(target, std::ios::binary | std::ios::out | std::ios::trunc);
 }
 
-// Opens each listed folder to all users once, through the first file written in or below
-// it, before that file exists, so that the file inherits the users' access. The listed folders
-// above the file's folder are found in the tree, without the disk; the disk is asked only
-// whether the file's folder is there, which makes every folder above it a folder too.
-void payload_extractor::grant_shared_folders(const fs::path& folder) {
-    if (ungranted_ == 0)
-        return;
-    const fs::path form = vd::details::normal_form(folder);
+// The listed shared folders at or above a folder, outermost first, found in the tree without
+// the disk: each its index in listed_ and the length of its text in form.
+std::vector<payload_extractor::listed_above> payload_extractor::shared_folders_above(const fs::path& form) {
     const std::wstring& text = form.native();
-    std::vector<std::pair<std::size_t, std::size_t>> above;  // listed index, end of its text
+    std::vector<listed_above> above;
     std::size_t node = 0;
     std::size_t end = 0;
     for (const auto& element : form) {
@@ -194,10 +189,27 @@ void payload_extractor::grant_shared_folders(const fs::path& folder) {
             break;
         const auto at = text.find(element.native(), end);
         end = at == std::wstring::npos ? text.size() : at + element.native().size();
-        const auto listed = shared_nodes_[node].listed;
-        if (listed != no_listing && !listed_[listed].granted)
-            above.emplace_back(listed, end);
+        if (const auto listed = shared_nodes_[node].listed; listed != no_listing)
+            above.push_back({listed, end});
     }
+    return above;
+}
+
+void payload_extractor::refuse_linked_shared_folders(const fs::path& file) {
+    const fs::path form = vd::details::normal_form(file.parent_path());
+    if (const auto above = shared_folders_above(form); !above.empty())
+        refuse_linked_folders(form.native().substr(0, above.front().length), form, file);
+}
+
+// Opens each listed folder to all users once, through the first file written in or below
+// it, before that file exists, so that the file inherits the users' access. The disk is asked
+// only whether the file's folder is there, which makes every folder above it a folder too.
+void payload_extractor::grant_shared_folders(const fs::path& folder) {
+    if (ungranted_ == 0)
+        return;
+    const fs::path form = vd::details::normal_form(folder);
+    auto above = shared_folders_above(form);
+    std::erase_if(above, [&](const listed_above& item) { return listed_[item.listed].granted; });
     if (above.empty())
         return;
 
@@ -207,10 +219,11 @@ void payload_extractor::grant_shared_folders(const fs::path& folder) {
         throw fs::filesystem_error("status", folder, error);
     if (!fs::is_directory(status))
         return;
-    std::ranges::sort(above);
-    for (const auto& [listed, length] : above) {
-        listed_[listed].granted = true;
+    std::ranges::sort(above, {}, &listed_above::listed);
+    for (const auto& item : above) {
+        listed_[item.listed].granted = true;
         --ungranted_;
-        grant_users_on_folder(fs::path(text.substr(0, length)), FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        grant_users_on_folder(fs::path(form.native().substr(0, item.length)), FILE_ALL_ACCESS,
+                              OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     }
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <windows.h>
 
@@ -37,42 +38,12 @@ std::optional<DWORD> own_attributes(const fs::path& folder) {
     vd::throw_system_error(error);
 }
 
-bool same_element(const std::wstring& first, const std::wstring& second) {
-    return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
-                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
-}
-
-// How many folders the folder lies below the ancestor (0: the ancestor itself); empty when it
-// does not lie there. By the text, as the extractor made both from the same templates.
-std::optional<std::size_t> levels_below(const fs::path& folder, const fs::path& ancestor) {
-    auto inner = folder.begin();
-    for (const auto& element : ancestor) {
-        if (element.empty())
-            continue;  // a trailing separator
-        if (inner == folder.end() || !same_element(inner->native(), element.native()))
-            return std::nullopt;
-        ++inner;
-    }
-    std::size_t levels = 0;
-    for (; inner != folder.end(); ++inner)
-        levels += inner->empty() ? 0 : 1;
-    return levels;
-}
-
 } // namespace
 
-void refuse_linked_shared_folders(const std::vector<payload_extractor::shared_folder>& shared, const fs::path& file) {
-    const fs::path folder = file.parent_path();
-    std::optional<std::size_t> levels;
-    for (const auto& listed : shared) {
-        if (const auto below = levels_below(folder, listed.folder); below && (!levels || *below > *levels))
-            levels = below;
-    }
-    if (!levels)
-        return;
-    // From the outermost shared folder down to the file's, as far as they exist.
+void refuse_linked_folders(const fs::path& shared, const fs::path& folder, const fs::path& file) {
+    // From the shared folder down to the file's, as far as they exist.
     std::vector<fs::path> chain{folder};
-    for (std::size_t i = 0; i < *levels; ++i)
+    while (chain.back().native().size() > shared.native().size() && chain.back().has_relative_path())
         chain.push_back(chain.back().parent_path());
     for (auto current = chain.rbegin(); current != chain.rend(); ++current) {
         const auto attributes = own_attributes(*current);

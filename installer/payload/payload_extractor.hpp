@@ -75,6 +75,14 @@ private:
     std::size_t shared_node_of(const std::filesystem::path& folder);
     std::size_t shared_child(std::size_t parent, const std::wstring& name, bool add);
     void list_shared(std::size_t node);
+    struct listed_above {
+        std::size_t listed = 0;  // index in listed_
+        std::size_t length = 0;  // of the folder's text in the normal form it was found in
+    };
+    std::vector<listed_above> shared_folders_above(const std::filesystem::path& form);
+    // Nothing is created, written or granted through a link below a shared folder: the file
+    // that would go through one fails (see linked_folders.hpp).
+    void refuse_linked_shared_folders(const std::filesystem::path& file);
 
     std::wstring install_folder_;
     std::wstring samples_folder_;

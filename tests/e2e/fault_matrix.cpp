@@ -260,6 +260,16 @@ void record_row(report_row row, steady::time_point start) {
     rows.push_back(std::move(row));
 }
 
+// A run's row with what went wrong in it, each problem a test failure as well.
+void record_row(report_row row, steady::time_point start, const std::vector<std::wstring>& problems) {
+    for (const auto& problem : problems)
+        ADD_FAILURE() << vd::wide_to_utf8(problem);
+    if (!problems.empty())
+        row.outcome += L" PROBLEMS: " + joined(problems);
+    row.passed = problems.empty();
+    record_row(std::move(row), start);
+}
+
 void run_point(const fault_point& point) {
     const auto start = steady::now();
     report_row row{point.where, describe(point.how), L"", false};
@@ -298,12 +308,7 @@ void run_point(const fault_point& point) {
     } catch (const std::exception& e) {
         problems.push_back(L"the run broke off: " + vd::utf8_to_wide(e.what()));
     }
-    for (const auto& problem : problems)
-        ADD_FAILURE() << vd::wide_to_utf8(problem);
-    if (!problems.empty())
-        row.outcome += L" PROBLEMS: " + joined(problems);
-    row.passed = problems.empty();
-    record_row(std::move(row), start);
+    record_row(std::move(row), start, problems);
 }
 
 void run_damaged(const testing_support::damaged_payload_case& c) {
@@ -333,12 +338,7 @@ void run_damaged(const testing_support::damaged_payload_case& c) {
         problems.push_back(L"the run broke off: " + vd::utf8_to_wide(e.what()));
     }
     ::DeleteFileW(variant.c_str());
-    for (const auto& problem : problems)
-        ADD_FAILURE() << vd::wide_to_utf8(problem);
-    if (!problems.empty())
-        row.outcome += L" PROBLEMS: " + joined(problems);
-    row.passed = problems.empty();
-    record_row(std::move(row), start);
+    record_row(std::move(row), start, problems);
 }
 
 // The first installation, into F:, then every file it wrote given contents of its own, so
