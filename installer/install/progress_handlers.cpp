@@ -3,10 +3,10 @@
 // bar up to date.
 #include "installer/wizard/dlg_install.hpp"
 
-#include "foundation/system/security.hpp"
 #include "foundation/ui/window.hpp"
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
+#include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
 #include "installer/startup/installer_settings.hpp"
 #include "installer/wizard/message_pump.hpp"
@@ -24,8 +24,10 @@ namespace {
 // Users may read, change and delete the shared files; the grant is not inherited.
 constexpr std::uint32_t shared_file_access = FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE;
 
+// Through a handle of the file itself: a link or a second name put in its place is refused,
+// and fails the file, instead of passing the grant on to whatever it leads to.
 void grant_users(const std::wstring& target) {
-    vd::grant_users_access(target.c_str(), shared_file_access, 0);
+    grant_users_on_file(target, shared_file_access);
 }
 
 // The previous installation wrote this shared file, and it counts as installed.

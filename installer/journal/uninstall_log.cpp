@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <exception>
+#include <optional>
 #include <map>
 #include <set>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "foundation/system/registry.hpp"
 #include "foundation/system/security.hpp"
 #include "foundation/system/unique_any.hpp"
+#include "installer/payload/linked_folders.hpp"
 
 #include <knownfolders.h>
 
@@ -60,17 +63,14 @@ std::wstring name_on_disk(const std::wstring& path) {
     return (file.parent_path() / found.cFileName).wstring();
 }
 
-// Whether a previous installation's link may be put aside: a shell link in the user's or the
-// common Start menu or desktop. The previous journal may come from a folder that anybody can
-// write to (beside the installer, in the download folder), and what is put aside is deleted
-// once the installation stands, with administrator rights: nothing else it names is touched.
-bool is_link_in_shell_folders(const std::wstring& path) {
-    if (!exists_now(path) || is_existing_folder(path))
-        return false;
+// The user's or the common Start menu or desktop that path lies below, as path spells it;
+// empty when it lies below none of them. The installer makes its links there, and puts a
+// previous installation's link there aside.
+std::optional<fs::path> shell_folder_above(const std::wstring& path) {
     // An absolute path in its normal form has no ".." left to climb out of the folder.
-    const fs::path link = fs::path(path).lexically_normal();
-    if (!link.is_absolute() || _wcsicmp(link.extension().c_str(), L".lnk") != 0)
-        return false;
+    const fs::path item = fs::path(path).lexically_normal();
+    if (!item.is_absolute())
+        return std::nullopt;
     for (const KNOWNFOLDERID* id : {&FOLDERID_StartMenu, &FOLDERID_CommonStartMenu, &FOLDERID_Desktop, &FOLDERID_PublicDesktop}) {
         fs::path root;
         try {
@@ -78,12 +78,36 @@ bool is_link_in_shell_folders(const std::wstring& path) {
         } catch (const std::system_error&) {
             continue;
         }
-        for (auto folder = link.parent_path(); folder.has_relative_path(); folder = folder.parent_path()) {
+        for (auto folder = item; folder.has_relative_path(); folder = folder.parent_path()) {
             if (vd::same_path(folder, root))
-                return true;
+                return folder;
         }
     }
-    return false;
+    return std::nullopt;
+}
+
+// A previous installation's link, opened for its move aside, when it may be put aside: a
+// ".lnk" file below the user's or the common Start menu or desktop, reached through no link
+// below that folder, no link itself and with no other name. The previous journal may come from
+// a folder that anybody can write to (beside the installer, in the download folder), and what
+// is put aside is deleted once the installation stands, with administrator rights: nothing
+// else it names is touched. Empty when the link is to be left where it is; a link that cannot
+// be opened throws that failure.
+vd::unique_file open_previous_link(const std::wstring& path) {
+    const fs::path link = fs::path(path).lexically_normal();
+    if (_wcsicmp(link.extension().c_str(), L".lnk") != 0 || !exists_now(path) || is_existing_folder(path))
+        return {};
+    const auto root = shell_folder_above(path);
+    if (!root || link.parent_path() == link)
+        return {};
+    try {
+        refuse_links_below(*root, link.parent_path(), link);
+        return open_unlinked(link, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+    } catch (const fs::filesystem_error& e) {
+        if (e.code() == std::error_code(reparse_point_encountered, std::system_category()))
+            return {};
+        throw;
+    }
 }
 
 // Read-only files and folders refuse to be deleted and, moved to another volume, refuse to
@@ -181,17 +205,35 @@ bool uninstall_log::create_folders(const std::wstring& path) {
     // "C:\a\b\" and "C:\a\b" are one folder and must be journalled once.
     if (!folder.has_filename() && folder.has_relative_path())
         folder = folder.parent_path();
-    std::error_code ec;
-    if (fs::exists(folder, ec))
+    if (exists_now(folder.native()))
         return is_folder(folder);
-    // A drive or share root is never made; the folders below it are.
-    const fs::path parent = folder.parent_path();
-    if (!parent.empty() && parent != folder && parent.has_relative_path() && !create_folders(parent.wstring()))
-        return false;
-    fs::create_directory(folder, ec);
-    if (!is_folder(folder))
-        return false;
-    entries.push_back({entry_kind::folder, folder.wstring(), L"", true, -1});
+    // From the outermost folder down, in one text cut short at each level: a payload may name
+    // thousands of levels, and a copy of the path per level would cost memory and time with
+    // the square of its length. A drive or share root is never made; the folders below it are.
+    std::wstring text = folder.native();
+    const std::size_t length = text.size();
+    const auto is_separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    bool made_one = false;
+    for (std::size_t end = folder.root_path().native().size(); end < length;) {
+        while (end < length && is_separator(text[end]))
+            ++end;
+        while (end < length && !is_separator(text[end]))
+            ++end;
+        const wchar_t cut = text[end];
+        text[end] = L'\0';
+        const wchar_t* level = text.c_str();
+        // Below a folder this call made, nothing can be there yet.
+        bool ready = !made_one && is_existing_folder(level);
+        if (!ready && ::CreateDirectoryW(level, nullptr)) {
+            entries.push_back({entry_kind::folder, std::wstring(text.data(), end), L"", true, -1});
+            ready = made_one = true;
+        } else if (!ready) {
+            ready = ::GetLastError() == ERROR_ALREADY_EXISTS && is_existing_folder(level);
+        }
+        text[end] = cut;
+        if (!ready)
+            return false;
+    }
     return true;
 }
 
@@ -240,19 +282,33 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
 
 void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     pending = true;
-    create_folders(folder);
+    // Below the user's Start menu or desktop, the link's folder is made and the link written
+    // through no link: such a link fails, once its entry stands to take that result.
+    std::exception_ptr refused;
+    try {
+        if (const auto root = shell_folder_above(folder))
+            refuse_links_below(*root, fs::path(folder).lexically_normal(), folder);
+    } catch (const std::exception&) {
+        refused = std::current_exception();
+    }
+    if (!refused)
+        create_folders(folder);
     const auto kind = desktop ? entry_kind::desktop_link : entry_kind::start_menu_link;
     entries.push_back({kind, L"", L"", false, -1});
+    if (refused)
+        std::rethrow_exception(refused);
     const auto previous = std::ranges::find(previous_entries, kind, &entry::kind);
-    if (previous == previous_entries.end() || !is_link_in_shell_folders(previous->path))
+    if (previous == previous_entries.end())
+        return;
+    const auto link = open_previous_link(previous->path);
+    if (!link)
         return;
     // A previous link that cannot be put aside is not overwritten: this link fails instead,
-    // and its entry waits for that result.
+    // and its entry waits for that result. It moves through the handle that was checked.
     auto& added = entries.back();
     const auto original = name_on_disk(previous->path);
     const auto backup = vd::unique_temp_path(backup_pattern).wstring();
-    if (const DWORD error = make_backup(previous->path, backup, false); error != ERROR_SUCCESS)
-        vd::throw_system_error(error);
+    move_held_file(link.get(), backup);
     added.backup = backup;
     added.backup_of = original;
 }

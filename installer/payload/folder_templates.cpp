@@ -24,20 +24,22 @@ struct shell_template {
     int csidl;
     std::optional<int> fallback;
     bool shared;  // every folder below the base is opened to all users
+    // Users may make and change folders below the base: nothing goes through a link there.
+    bool users_write;
 };
 
 // The templates that name a shell folder, in the order they are matched.
 constexpr std::array<shell_template, 10> shell_templates{{
-    {L"<ProgramFiles>", CSIDL_PROGRAM_FILES, std::nullopt, false},
-    {L"<ProgramCommon>", CSIDL_PROGRAM_FILES_COMMON, std::nullopt, false},
-    {L"<CommonData>", CSIDL_COMMON_APPDATA, CSIDL_APPDATA, true},
-    {L"<UserData>", CSIDL_APPDATA, std::nullopt, false},
-    {L"<CommonDocuments>", CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL, true},
-    {L"<Documents>", CSIDL_PERSONAL, std::nullopt, false},
-    {L"<CommonDesktop>", CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, true},
-    {L"<Desktop>", CSIDL_DESKTOPDIRECTORY, std::nullopt, false},
-    {L"<WinDir>", CSIDL_WINDOWS, std::nullopt, false},
-    {L"<System>", CSIDL_SYSTEM, std::nullopt, false},
+    {L"<ProgramFiles>", CSIDL_PROGRAM_FILES, std::nullopt, false, false},
+    {L"<ProgramCommon>", CSIDL_PROGRAM_FILES_COMMON, std::nullopt, false, false},
+    {L"<CommonData>", CSIDL_COMMON_APPDATA, CSIDL_APPDATA, true, true},
+    {L"<UserData>", CSIDL_APPDATA, std::nullopt, false, true},
+    {L"<CommonDocuments>", CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL, true, true},
+    {L"<Documents>", CSIDL_PERSONAL, std::nullopt, false, true},
+    {L"<CommonDesktop>", CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, true, true},
+    {L"<Desktop>", CSIDL_DESKTOPDIRECTORY, std::nullopt, false, true},
+    {L"<WinDir>", CSIDL_WINDOWS, std::nullopt, false, false},
+    {L"<System>", CSIDL_SYSTEM, std::nullopt, false, false},
 }};
 
 std::wstring query_shell_folder(int csidl) {
@@ -72,6 +74,7 @@ fs::path payload_extractor::template_base(const std::wstring& name) {
         if (fs::path(samples_folder_).is_absolute())
             return samples_folder_;
         std::wstring joined = checked_base(shell_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY)).native();
+        guard_below(joined);
         for (const auto& folder : template_components(samples_folder_))
             append_checked(joined, folder);
         add_shared_folder(joined);
@@ -96,6 +99,8 @@ fs::path payload_extractor::expand_folder_template(const std::wstring& folder_te
     const auto entry = std::find_if(shell_templates.begin(), shell_templates.end(),
                                     [&](const shell_template& t) { return t.name == first; });
     const bool shared = entry != shell_templates.end() && entry->shared;
+    if (entry != shell_templates.end() && entry->users_write)
+        guard_below(folder);
     // Each folder below a shared base is listed as one step below the one before it.
     std::size_t node = shared ? shared_node_of(folder) : 0;
     for (std::size_t i = 1; i < components.size(); ++i) {
@@ -140,6 +145,10 @@ void payload_extractor::add_shared_folder(const fs::path& folder) {
     list_shared(shared_node_of(folder));
 }
 
+void payload_extractor::guard_below(const fs::path& folder) {
+    shared_nodes_[shared_node_of(folder)].guards_below = true;
+}
+
 std::vector<payload_extractor::shared_folder> payload_extractor::shared_folders() const {
     std::vector<shared_folder> folders;
     for (const auto& listed : listed_) {
@@ -160,7 +169,7 @@ std::vector<payload_extractor::shared_folder> payload_extractor::shared_folders(
 
 std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& target) {
     // Looked at again here: the callback has made folders since the file was announced.
-    refuse_linked_shared_folders(target);
+    refuse_links_below_user_folders(target);
     clear_runtime_errors();
     if (fs::exists(target)) {
         clear_runtime_errors();
@@ -177,28 +186,42 @@ std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& ta
 }
 
 // The listed shared folders at or above a folder, outermost first, found in the tree without
-// the disk: each its index in listed_ and the length of its text in form.
-std::vector<payload_extractor::listed_above> payload_extractor::shared_folders_above(const fs::path& form) {
+// the disk: each its index in listed_ and the length of its text in form. Also where the check
+// for links starts: the outermost listed folder, or the folder below the outermost base that
+// users may write below, whichever comes first.
+payload_extractor::folders_above payload_extractor::shared_folders_above(const fs::path& form) {
     const std::wstring& text = form.native();
-    std::vector<listed_above> above;
+    folders_above above;
     std::size_t node = 0;
     std::size_t end = 0;
+    bool below_guard = false;
     for (const auto& element : form) {
         node = shared_child(node, element.native(), false);
         if (node == no_listing)
             break;
         const auto at = text.find(element.native(), end);
         end = at == std::wstring::npos ? text.size() : at + element.native().size();
-        if (const auto listed = shared_nodes_[node].listed; listed != no_listing)
-            above.push_back({listed, end});
+        const auto& current = shared_nodes_[node];
+        if (!above.check_from && (below_guard || current.listed != no_listing))
+            above.check_from = end;
+        below_guard = below_guard || current.guards_below;
+        if (current.listed != no_listing)
+            above.listed.push_back({current.listed, end});
     }
+    // Further below a guarded base than the tree knows, or right in it: from its child on.
+    if (!above.check_from && below_guard)
+        above.check_from = end + 1;
     return above;
 }
 
-void payload_extractor::refuse_linked_shared_folders(const fs::path& file) {
+void payload_extractor::refuse_links_below_user_folders(const fs::path& file) {
     const fs::path form = vd::details::normal_form(file.parent_path());
-    if (const auto above = shared_folders_above(form); !above.empty())
-        refuse_linked_folders(form.native().substr(0, above.front().length), form, file);
+    const auto check_from = shared_folders_above(form).check_from;
+    if (!check_from)
+        return;
+    if (*check_from <= form.native().size())
+        refuse_linked_folders(form.native().substr(0, *check_from), form, file);
+    refuse_linked_file(file);
 }
 
 // Opens each listed folder to all users once, through the first file written in or below
@@ -208,7 +231,7 @@ void payload_extractor::grant_shared_folders(const fs::path& folder) {
     if (ungranted_ == 0)
         return;
     const fs::path form = vd::details::normal_form(folder);
-    auto above = shared_folders_above(form);
+    auto above = std::move(shared_folders_above(form).listed);
     std::erase_if(above, [&](const listed_above& item) { return listed_[item.listed].granted; });
     if (above.empty())
         return;

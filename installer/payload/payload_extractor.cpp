@@ -132,7 +132,7 @@ std::streamsize payload_extractor::write_record(const char* data, std::streamsiz
 void payload_extractor::begin_record() {
     const auto& record = records_[next_record_ - 1];
     // Before the callback, which journals the file and makes its folders.
-    refuse_linked_shared_folders(record.target);
+    refuse_links_below_user_folders(record.target);
     const auto answer = tell(notification::file_begins{&record});
     if (answer == notification::result::stop)
         throw_compress_error(compress_error::interrupted);

@@ -79,10 +79,18 @@ private:
         std::size_t listed = 0;  // index in listed_
         std::size_t length = 0;  // of the folder's text in the normal form it was found in
     };
-    std::vector<listed_above> shared_folders_above(const std::filesystem::path& form);
-    // Nothing is created, written or granted through a link below a shared folder: the file
-    // that would go through one fails (see linked_folders.hpp).
-    void refuse_linked_shared_folders(const std::filesystem::path& file);
+    struct folders_above {
+        std::vector<listed_above> listed;
+        // The length of the first folder's text that is checked for links; one more than the
+        // form's length when only the file itself is.
+        std::optional<std::size_t> check_from;
+    };
+    folders_above shared_folders_above(const std::filesystem::path& form);
+    // Below a shared folder or a folder that users may write below, nothing is created,
+    // written or granted through a link: the file that would go through one fails (see
+    // linked_folders.hpp).
+    void refuse_links_below_user_folders(const std::filesystem::path& file);
+    void guard_below(const std::filesystem::path& folder);
 
     std::wstring install_folder_;
     std::wstring samples_folder_;
@@ -111,6 +119,8 @@ private:
         std::size_t parent = 0;
         std::wstring name;
         std::size_t listed = no_listing;
+        // Users may make and change what lies below this folder.
+        bool guards_below = false;
     };
     struct listed_folder {
         std::size_t node = 0;

@@ -2,16 +2,22 @@
 
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
+#include "installer/payload/payload_extractor.hpp"
+#include "foundation/streams/memstream.hpp"
 #include "journal_fixture.hpp"
+#include "support/payload_support.hpp"
+#include "support/watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <ostream>
 #include <system_error>
 
 #include <knownfolders.h>
+#include <psapi.h>
 
 namespace fs = std::filesystem;
 using testing_support::read_file;
@@ -46,6 +52,12 @@ std::map<std::wstring, node> snapshot(const fs::path& root) {
 
 void set_read_only(const fs::path& file) {
     ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+}
+
+std::size_t peak_working_set() {
+    PROCESS_MEMORY_COUNTERS memory{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory);
+    return memory.PeakWorkingSetSize;
 }
 
 // A file handle that lets nobody else in, as a running program or a scanner holds one.
@@ -183,6 +195,48 @@ TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
     EXPECT_EQ(read_file(root_ / L"new" / L"theirs.txt"), "not ours");
     EXPECT_FALSE(fs::exists(root_ / L"new" / L"file.txt"));
     EXPECT_TRUE(log.entries.empty());
+}
+
+// A few bytes of payload may name thousands of folders, each below the one before: journalling
+// them must cost memory linear in the path, not in its square (a 32-bit process has 2 GiB).
+// Under Wine each file call walks every folder of its path, which bounds the depth tried here.
+TEST_F(journal, deep_folders_are_journalled_outermost_first_in_bounded_memory) {
+    constexpr int depth = 600;
+    std::wstring folder_template = L"<InstallPath>";
+    for (int i = 0; i < depth; ++i)
+        folder_template += L"\\a";
+    const auto stored = testing_support::stored_payload({{L"C:\\deep.dat", folder_template, payload_kind::ordinary, std::string("x")}});
+    vd::imemstream stream(stored.data(), stored.size());
+    uninstall_log log;
+    testing_support::watchdog watch(std::chrono::seconds(120));
+    watch.step("extracting a file 600 folders down through the journal");
+    const auto peak_before = peak_working_set();
+    const bool extracted = extract_payload(stream, root_.wstring(), L"", L"", [&log](notification message) {
+        if (const auto* begins = std::get_if<notification::file_begins>(&message))
+            log.add_file(begins->file->target, 0, false);
+        else if (std::holds_alternative<notification::file_done>(message))
+            log.set_result(true, L"");
+        return notification::result::proceed;
+    });
+    // The folders' texts alone, each a copy of the path so far, take 0.7 MiB.
+    EXPECT_LT(peak_working_set() - peak_before, 6u << 20);
+    ASSERT_TRUE(extracted);
+
+    ASSERT_EQ(log.entries.size(), depth + 1u);
+    fs::path expected = root_;
+    for (auto item = log.entries.begin(); item != std::prev(log.entries.end()); ++item) {
+        expected /= L"a";
+        ASSERT_EQ(item->kind, entry_kind::folder);
+        ASSERT_EQ(fs::path(item->path), expected);
+    }
+    EXPECT_EQ(fs::path(log.entries.back().path), expected / L"deep.dat");
+    // Again: every folder is there now and nothing more is journalled.
+    EXPECT_TRUE(log.create_folders(expected.wstring()));
+    EXPECT_EQ(log.entries.size(), depth + 1u);
+
+    // Innermost first, or no folder would be empty when its turn came.
+    EXPECT_TRUE(log.rollback().empty());
+    EXPECT_TRUE(fs::is_empty(root_));
 }
 
 // A key of the test's own under HKEY_CURRENT_USER stands for the product's Uninstall key.

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 
 #include <windows.h>
 #include <shlobj.h>
@@ -159,10 +160,11 @@ TEST(folder_templates, shared_folders_are_granted_once_before_their_first_file) 
     EXPECT_EQ(granted_at_done[3], (std::vector<bool>{true, true, true, true}));
 }
 
-TEST(folder_templates, nothing_goes_through_a_link_below_a_shared_folder) {
+TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_change) {
     test_folder scratch;
     const std::wstring top = scratch.path().filename().wstring();
     const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const auto user_data = shell_folder_path(CSIDL_APPDATA);
     // Stands for a folder that users may not change, the system folder for one.
     const auto elsewhere = scratch / L"elsewhere";
     write_file(elsewhere / L"kept.dll", "kept");
@@ -179,10 +181,13 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_shared_folder) {
         fs::path link;
         std::wstring folder_template;
         bool refused;
+        bool hard_link = false;  // a second name of kept.dll instead of a link to the folder
     };
     const link_case cases[] = {
         {"the shared folder", common / top, L"<CommonData>\\" + top + L"\\Sub", true},
         {"a folder between the shared folder and the file", common / top / L"A", L"<CommonData>\\" + top + L"\\A\\B", true},
+        {"a folder below the user's data folder", user_data / top, L"<UserData>\\" + top + L"\\Sub", true},
+        {"the shared file itself, a second name of another file", common / top / L"data.dat", L"<CommonData>\\" + top, true, true},
         {"the installation folder", scratch / L"install", L"<InstallPath>\\bin", false},
     };
     for (const auto& link_case : cases) {
@@ -190,10 +195,14 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_shared_folder) {
         struct cleanup {
             fs::path folder;
             ~cleanup() { std::error_code ignored; fs::remove_all(folder, ignored); }
-        } remove_later{common / top};
+        } remove_later{common / top}, remove_user_data{user_data / top};
         fs::create_directories(link_case.link.parent_path());
-        const folder_link link(link_case.link, elsewhere);
-        ASSERT_TRUE(::GetFileAttributesW(link_case.link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+        std::optional<folder_link> link;
+        if (link_case.hard_link) {
+            ASSERT_TRUE(::CreateHardLinkW(link_case.link.c_str(), (elsewhere / L"kept.dll").c_str(), nullptr));
+        } else {
+            link.emplace(link_case.link, elsewhere);
+        }
 
         const auto stored = stored_payload({
             {L"C:\\first.dat", L"<Temporary>", payload_kind::ordinary, std::string("1")},
@@ -214,9 +223,14 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_shared_folder) {
         EXPECT_EQ(recorder.last_error()->code, std::error_code(reparse_point_encountered, std::system_category()));
         const auto& named = recorder.last_error()->text;
         EXPECT_TRUE(named.starts_with(link_case.link.wstring()) && named.ends_with(L"\\data.dat")) << named;
+        if (link_case.hard_link)
+        {
+            EXPECT_THROW(grant_users_on_file(link_case.link, FILE_GENERIC_READ), fs::filesystem_error);
+        }
         EXPECT_EQ(recorder.targets(file_begins_event).size(), 1u) << "the file is refused before the callback hears of it";
         EXPECT_EQ(read_file(scratch / L"work" / L"first.dat"), "1");
         EXPECT_EQ(listing(), kept);
+        EXPECT_EQ(read_file(elsewhere / L"kept.dll"), "kept");
     }
 }
 
