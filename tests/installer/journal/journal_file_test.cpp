@@ -1,7 +1,10 @@
 #include "installer/journal/journal_file.hpp"
 
 #include "foundation/app/identity.hpp"
+#include "foundation/system/known_folders.hpp"
 #include "journal_fixture.hpp"
+#include "support/folder_link.hpp"
+#include "support/test_folder.hpp"
 #include "support/watchdog.hpp"
 
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include <knownfolders.h>
 #include <psapi.h>
 
 namespace fs = std::filesystem;
@@ -315,21 +319,44 @@ TEST_F(journal_file, reading_stops_at_what_it_cannot_use) {
 }
 
 // A journal beside the installer may come from anybody: it may name any file as a link.
-TEST_F(journal_file, a_previous_link_outside_the_shell_folders_is_left_alone) {
+// The previous journal may come from a folder anybody can write to, and its links' folders
+// from the user: what it names is put aside only when it is the link it claims to be.
+TEST_F(journal_file, a_previous_link_outside_the_shell_folders_or_reached_through_a_link_is_left_alone) {
     const auto text = root_ / L"victim.txt", link = root_ / L"victim.lnk";
     write_file(text, "the user's text");
     write_file(link, "the user's link");
-    write_file(file_, "\xFF\xFE" + utf16(with_line_ends(header(root_, menu_) + L"0000:04ff:1 -- " + text.wstring() +
-                                                        L"\n0001:02ff:1 -- " + link.wstring() + L"\n", L"\r\n")));
-    uninstall_log log;
-    log.read(file_.wstring());
-    for (const bool desktop : {true, false}) {
-        log.add_shortcut(desktop, menu_.wstring());
-        log.set_result(true, L"");
+    // In the user's own Start menu, "Stelvane 8" leads to another folder; on the user's desktop,
+    // the link is a second name of a file elsewhere.
+    const testing_support::test_folder start_menu(vd::known_folder_path(FOLDERID_StartMenu));
+    const testing_support::test_folder desktop(vd::known_folder_path(FOLDERID_Desktop));
+    const auto elsewhere = root_ / L"elsewhere";
+    write_file(elsewhere / L"Stelvane 8.01.lnk", "a link in another folder");
+    write_file(root_ / L"other.lnk", "another file");
+    const testing_support::folder_link linked_folder(start_menu / L"Stelvane 8", elsewhere);
+    ASSERT_TRUE(::CreateHardLinkW((desktop / L"Stelvane 8.01.lnk").c_str(), (root_ / L"other.lnk").c_str(), nullptr));
+
+    const std::pair<fs::path, fs::path> journals[] = {
+        {text, link},
+        {desktop / L"Stelvane 8.01.lnk", start_menu / L"Stelvane 8" / L"Stelvane 8.01.lnk"},
+    };
+    for (const auto& [desktop_link, start_menu_link] : journals) {
+        SCOPED_TRACE(start_menu_link.string());
+        write_file(file_, "\xFF\xFE" + utf16(with_line_ends(header(root_, menu_) + L"0000:04ff:1 -- " + desktop_link.wstring() +
+                                                            L"\n0001:02ff:1 -- " + start_menu_link.wstring() + L"\n", L"\r\n")));
+        uninstall_log log;
+        log.read(file_.wstring());
+        for (const bool on_desktop : {true, false}) {
+            log.add_shortcut(on_desktop, menu_.wstring());
+            log.set_result(true, L"");
+        }
+        EXPECT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
+        ::SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    EXPECT_TRUE(log.write(file_.wstring(), root_.wstring(), menu_.wstring()));
     EXPECT_EQ(read_file(text), "the user's text");
     EXPECT_EQ(read_file(link), "the user's link");
+    EXPECT_EQ(read_file(elsewhere / L"Stelvane 8.01.lnk"), "a link in another folder");
+    EXPECT_EQ(read_file(root_ / L"other.lnk"), "another file");
+    EXPECT_EQ(read_file(desktop / L"Stelvane 8.01.lnk"), "another file");
 }
 
 } // namespace
