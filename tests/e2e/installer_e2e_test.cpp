@@ -251,6 +251,24 @@ private:
     std::wstring key_;
 };
 
+// Edits a journal as anybody who can write to the installation folder may: the previous
+// Start-menu link becomes link.
+void name_previous_start_menu_link(const fs::path& journal, const fs::path& link) {
+    auto lines = read_journal(journal).lines;
+    std::wstring text;
+    for (auto& line : lines) {
+        if (const auto entry = parse_journal_line(line); entry && entry->code == 0x02FF)
+            line = line.substr(0, line.find(L" -- ") + 4) + link.wstring();
+        text += line + L"\r\n";
+    }
+    std::string bytes = "\xFF\xFE";
+    for (const wchar_t c : text)
+        bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    ::SetFileAttributesW(journal.c_str(), FILE_ATTRIBUTE_NORMAL);
+    testing_support::write_file(journal, bytes);
+    ::SetFileAttributesW(journal.c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
 } // namespace
 
 TEST(installer_e2e, a_quick_installation_in_english) {
@@ -324,6 +342,13 @@ TEST(installer_e2e, b_advanced_installation_in_german_in_a_typed_folder) {
 TEST(installer_e2e, c_second_run_over_the_installed_product) {
     const fs::path folder = typed_folder_normal;
     ASSERT_TRUE(fs::exists(folder / L"Stelvane.exe")) << "runs over the installation of the scenario before";
+    // The journal names a link in the user's own Start menu whose folder leads elsewhere: what
+    // lies behind it is no link of the product's, and stays.
+    const testing_support::test_folder behind;
+    testing_support::write_file(behind / L"Stelvane 8.01.lnk", "not the installer's");
+    const auto linked_folder = known_folder(FOLDERID_Programs) / L"Stelvane 8 (linked)";
+    const testing_support::folder_link link(linked_folder, behind.path());
+    name_previous_start_menu_link(folder / L"Uninstall.ulog", linked_folder / L"Stelvane 8.01.lnk");
 
     installer_process run(setup);
     EXPECT_EQ(text_of(run.main_window()), german.title) << "the stored language";
@@ -337,6 +362,8 @@ TEST(installer_e2e, c_second_run_over_the_installed_product) {
     ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german));
     expect_installed({folder, german});
     EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>(2, registration_command(folder)));
+    EXPECT_EQ(testing_support::read_file(behind / L"Stelvane 8.01.lnk"), "not the installer's")
+        << "a previous link reached through a link was put aside and deleted";
 }
 
 TEST(installer_e2e, d_update_from_the_older_release) {
@@ -478,42 +505,59 @@ TEST(installer_e2e, f_libraries_planted_beside_it_are_not_loaded) {
     EXPECT_EQ(loaded, std::vector<fs::path>{}) << "planted libraries that the installer loaded";
 }
 
-TEST(installer_e2e, g_a_link_in_place_of_the_shared_data_folder_is_refused) {
+// A link where the installer writes below a folder users can change: the shared data folder,
+// or the product's folder in the user's own application data.
+TEST(installer_e2e, g_a_link_in_place_of_a_folder_users_can_change_is_refused) {
     remove_installation(typed_folder_normal, german.samples);
     const auto shared_data = known_folder(FOLDERID_ProgramData) / L"Vandrel";
-    remove_tree(shared_data);
-    // Stands for a folder that users may not change, the system folder for one.
-    const fs::path other_folder = L"C:\\target";
-    testing_support::write_file(other_folder / L"kept.dll", "kept");
-    const auto entries = [&] {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(other_folder))
-            found.push_back(entry.path());
-        return std::make_pair(found, snapshot(other_folder));
+    const auto user_data = known_folder(FOLDERID_RoamingAppData) / L"Vandrel";
+    struct link_case {
+        fs::path link;
+        fs::path refused_file;
     };
-    const auto before = entries();
-    const testing_support::folder_link link(shared_data, other_folder);
+    const link_case cases[] = {
+        {shared_data, shared_data / L"Stelvane 8"},
+        {user_data / L"Stelvane 8", user_data / L"Stelvane 8" / L"User Materials.vlib"},
+    };
+    for (const auto& link_case : cases) {
+        SCOPED_TRACE(link_case.link.string());
+        remove_tree(shared_data);
+        remove_tree(user_data);
+        fs::create_directories(link_case.link.parent_path());
+        // Stands for a folder that users may not change, the system folder for one.
+        const fs::path other_folder = L"C:\\target";
+        testing_support::write_file(other_folder / L"kept.dll", "kept");
+        const auto entries = [&] {
+            std::vector<fs::path> found;
+            for (const auto& entry : fs::recursive_directory_iterator(other_folder))
+                found.push_back(entry.path());
+            return std::make_pair(found, snapshot(other_folder));
+        };
+        const auto before = entries();
+        const testing_support::folder_link link(link_case.link, other_folder);
 
-    installer_process run(setup);
-    run.click(run.button(next_button));
-    run.click(run.button(next_button));
-    ASSERT_EQ(run.shown_page(), wizard_page::install);
-    run.install();
-    EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 1:0000112B).");
-    const auto log = text_of(run.control(wizard_page::install, status_log));
-    EXPECT_NE(log.find(L"Copying File \"" + (shared_data / L"Stelvane 8").wstring()), std::wstring::npos)
-        << "the refused file's line: " << testing::PrintToString(log);
-    EXPECT_TRUE(log.ends_with(L"Failed\r\n")) << testing::PrintToString(log);
-    EXPECT_EQ(text_of(run.button(next_button)), english.install) << "nothing was installed";
+        installer_process run(setup);
+        run.click(run.button(next_button));
+        run.click(run.button(next_button));
+        ASSERT_EQ(run.shown_page(), wizard_page::install);
+        run.install();
+        EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 1:0000112B).");
+        const auto log = text_of(run.control(wizard_page::install, status_log));
+        EXPECT_NE(log.find(L"Copying File \"" + link_case.refused_file.wstring()), std::wstring::npos)
+            << "the refused file's line: " << testing::PrintToString(log);
+        EXPECT_TRUE(log.ends_with(L"Failed\r\n")) << testing::PrintToString(log);
+        EXPECT_EQ(text_of(run.button(next_button)), english.install) << "nothing was installed";
 
-    run.post_click(run.button(cancel_button));
-    HWND box = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
-    answer(box, IDYES);
-    EXPECT_EQ(run.wait_for_exit(30s), 0);
+        run.post_click(run.button(cancel_button));
+        HWND box = nullptr;
+        ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
+        answer(box, IDYES);
+        EXPECT_EQ(run.wait_for_exit(30s), 0);
 
-    EXPECT_TRUE(entries() == before) << "the installer wrote through the link";
-    EXPECT_FALSE(fs::exists(default_install_folder())) << "the installation was rolled back";
-    EXPECT_TRUE(values_of(HKEY_LOCAL_MACHINE, uninstall_key).empty());
-    EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{});
+        EXPECT_TRUE(entries() == before) << "the installer wrote through the link";
+        EXPECT_FALSE(fs::exists(default_install_folder())) << "the installation was rolled back";
+        EXPECT_TRUE(values_of(HKEY_LOCAL_MACHINE, uninstall_key).empty());
+        EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{});
+    }
+    remove_tree(user_data);
 }
