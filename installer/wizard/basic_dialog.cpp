@@ -30,6 +30,10 @@ anchored_position position_of(const anchored_control& anchored, int dx, int dy) 
     return {rect, flags};
 }
 
+bool has_negative_size(const anchored_position& position) {
+    return position.rect.right < position.rect.left || position.rect.bottom < position.rect.top;
+}
+
 } // namespace
 
 INT_PTR CALLBACK basic_dialog::dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -74,7 +78,11 @@ INT_PTR basic_dialog::handle_message(HWND dialog, UINT message, WPARAM wparam, L
         ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
         return vd::set_dlg_msg_result(dialog, WM_DESTROY, 0);
     case WM_SIZE:
-        self->on_size(LOWORD(lparam), HIWORD(lparam));
+        // A minimised window's client area is empty: laid out for it, the controls would
+        // shrink below nothing. They keep their places for the restore, which brings back
+        // the size they were laid out for.
+        if (wparam != SIZE_MINIMIZED)
+            self->on_size(LOWORD(lparam), HIWORD(lparam));
         return vd::set_dlg_msg_result(dialog, WM_SIZE, 0);
     case WM_GETMINMAXINFO:
         self->on_min_max_info(reinterpret_cast<MINMAXINFO*>(lparam));
@@ -97,6 +105,12 @@ BOOL basic_dialog::layout_anchored(std::uint32_t width, std::uint32_t height,
                                    std::span<const anchored_control> controls) {
     const int dx = static_cast<int>(width) - client_width_;
     const int dy = static_cast<int>(height) - client_height_;
+    // A negative size would be clipped to nothing, and the next layout would grow the control
+    // from there: it would never again stand where its anchors put it.
+    for (const anchored_control& anchored : controls) {
+        if (::IsWindow(anchored.control) && has_negative_size(position_of(anchored, dx, dy)))
+            return TRUE;
+    }
     client_width_ = static_cast<std::int32_t>(width);
     client_height_ = static_cast<std::int32_t>(height);
 

@@ -46,7 +46,8 @@ protected:
 
     virtual void on_init() {}
     virtual void on_destroy() {}
-    // Lays out the controls for a new client size, by layout_anchored.
+    // Lays out the controls for a new client size, by layout_anchored; not called for a
+    // minimised window, whose controls keep the layout of its restored size.
     virtual void on_size(std::uint32_t width, std::uint32_t height) = 0;
     virtual void on_min_max_info(MINMAXINFO*) {}
     // True when handled. A command left unhandled gets the system's default handling.
@@ -58,7 +59,9 @@ protected:
     // Moves and sizes the controls by their anchors for a new client size, all in one deferred
     // batch, and remembers the size. A control that is no window (null) is passed over; when
     // the system cannot keep the batch, each control is placed on its own and the result is
-    // FALSE. Either way no control falls behind the remembered size.
+    // FALSE. Either way no control falls behind the remembered size. A size too small for a
+    // control (it would get a negative width or height) is passed over as a whole: nothing
+    // moves, and the next size is laid out from the last one taken.
     BOOL layout_anchored(std::uint32_t width, std::uint32_t height,
                          std::span<const anchored_control> controls);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <iostream>
 #include <sstream>
 
@@ -100,13 +101,14 @@ void expect_every_step_ok(const std::wstring& log) {
     EXPECT_GT(lines, 5u) << log;
 }
 
-// Page 3 to the wizard's end: the installation, Next to the end page, and Exit; the window's
-// size is kept for the next run.
-void install_and_exit(installer_process& run, const wizard_language& language) {
+// Page 3 to the wizard's end: the installation, with what the user does meanwhile, Next to the
+// end page, and Exit; the window's size is kept for the next run.
+void install_and_exit(installer_process& run, const wizard_language& language,
+                      const std::function<void()>& meanwhile = {}) {
     const HWND next = run.button(next_button);
     ASSERT_EQ(run.shown_page(), wizard_page::install);
     ASSERT_EQ(text_of(next), language.install);
-    run.install();
+    run.install(meanwhile);
     EXPECT_TRUE(installer_mutex_held()) << "the installer took its mutex back after the registration run";
     const auto log = text_of(run.control(wizard_page::install, status_log));
     ASSERT_EQ(text_of(next), language.next)
@@ -359,7 +361,17 @@ TEST(installer_e2e, c_second_run_over_the_installed_product) {
     EXPECT_NE(text_of(run.control(wizard_page::install, status_log)).find(folder.wstring()), std::wstring::npos)
         << "the folder of the installation found";
 
-    ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german));
+    // The user puts the wizard away while it installs, and takes it back as it was.
+    const auto minimise_and_restore = [&] {
+        const auto before = run.layout();
+        run.minimise(true);
+        EXPECT_FALSE(is_enabled(run.button(next_button))) << "the installation had ended before the minimise";
+        run.minimise(false);
+        const auto same = [](const RECT& a, const RECT& b) { return ::EqualRect(&a, &b) != FALSE; };
+        EXPECT_TRUE(wait_until([&] { return std::ranges::equal(run.layout(), before, same); }, 10s))
+            << "the restored wizard is laid out anew";
+    };
+    ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german, minimise_and_restore));
     expect_installed({folder, german});
     EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>(2, registration_command(folder)));
     EXPECT_EQ(testing_support::read_file(behind / L"Stelvane 8.01.lnk"), "not the installer's")

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/text/conversions.hpp"
+#include "foundation/ui/window.hpp"
 
 namespace e2e {
 
@@ -45,6 +46,11 @@ BOOL CALLBACK collect_dialog(HWND window, LPARAM data) {
     ::GetWindowThreadProcessId(window, &process);
     if (process == search->process && is_dialog(window) && ::IsWindowVisible(window))
         search->dialogs.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK add_rect(HWND control, LPARAM rects) {
+    reinterpret_cast<std::vector<RECT>*>(rects)->push_back(vd::window_rect_in_parent(control));
     return TRUE;
 }
 
@@ -218,18 +224,37 @@ void installer_process::type(HWND edit, std::wstring_view text) const {
     send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(terminated.c_str()));
 }
 
-void installer_process::install() const {
+void installer_process::install(const std::function<void()>& meanwhile) const {
     const HWND next = button(next_button);
     const HWND log = control(wizard_page::install, status_log);
     // The installation opens its part of the log with this line; the summary has none.
     const std::wstring separator(45, L'\u2500');
     post_click(next);
+    if (meanwhile) {
+        if (!wait_until([&] { return !is_enabled(next); }, installation_timeout))
+            fail(L"the installation did not begin in time");
+        meanwhile();
+    }
     // Next is disabled from the click to the end: once the log holds the installation's lines,
     // an enabled Next means that it has ended. In this order only: the click may be taken
     // between two readings.
     if (!wait_until([&] { return text_of(log).find(separator) != std::wstring::npos && is_enabled(next); },
                     installation_timeout))
         fail(L"the installation did not end in time; its log:\r\n" + text_of(log));
+}
+
+std::vector<RECT> installer_process::layout() const {
+    std::vector<RECT> rects;
+    ::EnumChildWindows(main_, add_rect, reinterpret_cast<LPARAM>(&rects));
+    return rects;
+}
+
+void installer_process::minimise(bool minimised) const {
+    // Asynchronous: the wizard takes it between two files, and the test does not wait on a
+    // window that does not take messages while a step of the installation waits.
+    ::ShowWindowAsync(main_, minimised ? SW_MINIMIZE : SW_RESTORE);
+    if (!wait_until([&] { return static_cast<bool>(::IsIconic(main_)) == minimised; }, installation_timeout))
+        fail(minimised ? L"the wizard was not minimised" : L"the wizard was not restored");
 }
 
 HWND installer_process::other_dialog() const {

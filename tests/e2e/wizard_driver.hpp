@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <windows.h>
 #include <psapi.h>
@@ -88,8 +89,15 @@ public:
     void type(HWND edit, std::wstring_view text) const;
 
     // Presses Install and waits until the installation has ended: the log holds the
-    // installation's own lines and Next is enabled again.
-    void install() const;
+    // installation's own lines and Next is enabled again. What the user does meanwhile runs
+    // once the installation has begun (the wizard has disabled Next).
+    void install(const std::function<void()>& meanwhile = {}) const;
+
+    // Where every control of the wizard and of its pages stands, in its parent's client area.
+    std::vector<RECT> layout() const;
+    // Minimises or restores the wizard as the system or another program may (the template has
+    // no minimise box), and waits until it is done.
+    void minimise(bool minimised) const;
 
     // A visible top-level dialog of the program other than the wizard (a question, the About
     // box), or null.

@@ -98,6 +98,7 @@ TEST(basic_dialog, routes_messages_while_bound_to_its_window) {
         {WM_SYSCOMMAND, 0xF012, 0, false, FALSE, untouched, "syscommand f010"}, // keyboard move
         {WM_SYSCOMMAND, 16, 0, true, TRUE, 0, "syscommand 10"},
         {WM_SIZE, SIZE_RESTORED, MAKELPARAM(40000, 50000), false, TRUE, 0, "size 40000x50000"},
+        {WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0), false, TRUE, 0, nullptr}, // the restore lays out
         {WM_SETFONT, 0, 0, false, FALSE, untouched, nullptr},
     };
     for (const auto& c : cases) {
@@ -183,5 +184,30 @@ TEST(basic_dialog, anchored_controls_follow_a_growing_and_shrinking_dialog) {
             EXPECT_TRUE(::EqualRect(&actual, &expected[i])) << grow.cx << "x" << grow.cy << ", anchor "
                                                             << dialog.anchors[i].flags;
         }
+    }
+
+    // Sizes too small for the widened and heightened controls leave every control where it
+    // stands; the size after them is laid out from the last one taken.
+    const auto layout = [&] {
+        std::vector<RECT> rects;
+        for (const auto& anchored : dialog.anchors)
+            rects.push_back(vd::window_rect_in_parent(anchored.control));
+        return rects;
+    };
+    const std::vector<RECT> before = layout();
+    const SIZE laid_out{dialog.client_width(), dialog.client_height()};
+    const RECT outer = vd::window_rect_in_parent(window.get());
+    const LONG width = outer.right - outer.left;
+    for (const SIZE size : {SIZE{0, 0}, SIZE{width, 0}, SIZE{width, outer.bottom - outer.top}}) {
+        dialog.layout_result = -1;
+        ASSERT_TRUE(::SetWindowPos(window.get(), nullptr, 0, 0, size.cx, size.cy,
+                                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+        EXPECT_EQ(dialog.layout_result, TRUE) << size.cx << "x" << size.cy;
+        EXPECT_EQ(dialog.client_width(), laid_out.cx) << size.cx << "x" << size.cy;
+        EXPECT_EQ(dialog.client_height(), laid_out.cy) << size.cx << "x" << size.cy;
+        const std::vector<RECT> after = layout();
+        for (std::size_t i = 0; i < after.size(); ++i)
+            EXPECT_TRUE(::EqualRect(&after[i], &before[i]))
+                << size.cx << "x" << size.cy << ", anchor " << dialog.anchors[i].flags;
     }
 }

@@ -254,3 +254,46 @@ TEST_F(main_window, the_side_picture_shows_at_every_size) {
         EXPECT_EQ(differing, 0) << "grown by " << grow.cx << " x " << grow.cy;
     }
 }
+
+namespace {
+
+BOOL CALLBACK add_rect(HWND control, LPARAM rects) {
+    reinterpret_cast<std::vector<RECT>*>(rects)->push_back(vd::window_rect_in_parent(control));
+    return TRUE;
+}
+
+// Where every control of the window and of its pages stands, in its parent's client area.
+std::vector<RECT> layout_of(HWND window) {
+    std::vector<RECT> rects;
+    ::EnumChildWindows(window, add_rect, reinterpret_cast<LPARAM>(&rects));
+    return rects;
+}
+
+} // namespace
+
+// The template has no minimise box, but the system and other programs minimise the window all
+// the same: no control may take the minimised size, and the restored wizard is the one it was.
+TEST_F(main_window, every_page_keeps_its_layout_through_a_minimise) {
+    settings.advanced = true;
+    for (std::uint32_t index = start_page; index <= end_page; ++index) {
+        SCOPED_TRACE(index);
+        if (index == end_page)
+            settings.installed = true;
+        if (index != start_page)
+            command(IDOK);
+        ASSERT_EQ(shown_page(), index);
+        const std::vector<RECT> before = layout_of(window_.get());
+        ::ShowWindow(window_.get(), SW_MINIMIZE);
+        ASSERT_TRUE(::IsIconic(window_.get()));
+        const std::vector<RECT> minimised = layout_of(window_.get());
+        ::ShowWindow(window_.get(), SW_RESTORE);
+        ASSERT_FALSE(::IsIconic(window_.get()));
+        const std::vector<RECT> restored = layout_of(window_.get());
+        ASSERT_EQ(minimised.size(), before.size());
+        ASSERT_EQ(restored.size(), before.size());
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            EXPECT_TRUE(::EqualRect(&minimised[i], &before[i])) << "minimised, control " << i;
+            EXPECT_TRUE(::EqualRect(&restored[i], &before[i])) << "restored, control " << i;
+        }
+    }
+}
