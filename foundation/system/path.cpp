@@ -175,6 +175,10 @@ bool same_path(const fs::path& first, const fs::path& second) {
     if (!error && (same_file || (exists_now(first) && exists_now(second))))
         return same_file;
 
+    return same_path_text(first, second);
+}
+
+bool same_path_text(const fs::path& first, const fs::path& second) {
     const fs::path a = details::normal_form(first);
     const fs::path b = details::normal_form(second);
     auto left = a.begin();

@@ -15,6 +15,11 @@ namespace vd {
 // without regard to case. File-system errors are no failure here.
 bool same_path(const std::filesystem::path& first, const std::filesystem::path& second);
 
+// True when the two paths are the same by their absolute normal forms alone, compared without
+// regard to case. The file system is not asked which files they name: a path that leads
+// through a link is not the same as the path of the link's target.
+bool same_path_text(const std::filesystem::path& first, const std::filesystem::path& second);
+
 // The temporary folder joined with the pattern, each '%' replaced by a random lower-case
 // hexadecimal digit, drawn again while such a file exists. The pattern must hold a '%'.
 // Nothing is created. Throws std::filesystem::filesystem_error when there is no temporary

@@ -376,6 +376,15 @@ unique_local GetSecurityInfo(HANDLE object, PACL* dacl) {
     return unique_local(descriptor);
 }
 
+unique_local GetSecurityInfo(HANDLE object, PSID* owner) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD status = VD_BOUND(GetSecurityInfo)(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner,
+                                                   nullptr, nullptr, nullptr, &descriptor);
+    if (status != ERROR_SUCCESS)
+        throw_error(status);
+    return unique_local(descriptor);
+}
+
 void SetSecurityInfo(HANDLE object, SECURITY_INFORMATION information, PACL dacl) {
     const DWORD status = VD_BOUND(SetSecurityInfo)(object, SE_FILE_OBJECT, information, nullptr, nullptr, dacl, nullptr);
     if (status != ERROR_SUCCESS)
@@ -731,6 +740,12 @@ bool grant_users_access(HANDLE object, std::uint32_t mask, std::uint32_t inherit
     } catch (long) {
         return false;
     }
+}
+
+bool is_owner(HANDLE object, PSID sid) {
+    PSID owner = nullptr;
+    const unique_local descriptor = advapi32::GetSecurityInfo(object, &owner);
+    return owner && advapi32::EqualSid(owner, sid);
 }
 
 std::wstring sid_to_string(PSID sid) {

@@ -1,11 +1,12 @@
 // Windows security for the installer: the administrator test, privileges of the process token,
-// opening files and folders to BUILTIN\Users, and the access list that opens a named kernel
-// object to every account.
+// opening files and folders to BUILTIN\Users, who owns a file or folder, and the access list
+// that opens a named kernel object to every account.
 //
 // None of advapi32's token, SID, ACL and descriptor functions is imported: each is looked up by
 // name on first use, so that a system without one of them still starts. Inside this unit a
 // failure travels as a plain `long` (an HRESULT); the public operations catch it and answer
-// with a plain result, only make_sid, make_sid_dacl and make_everyone_dacl let it out.
+// with a plain result, only make_sid, make_sid_dacl, make_everyone_dacl and is_owner let it
+// out.
 #pragma once
 
 #include <cstdint>
@@ -140,6 +141,10 @@ private:
 // Throws the long on failure, after releasing what it had built.
 sid_holder make_sid(well_known_sid kind);
 
+// Whether the SID owns the file or folder that the handle holds, opened with READ_CONTROL.
+// Throws the long when the owner cannot be read.
+bool is_owner(HANDLE object, PSID sid);
+
 // "S-1-5-21-…" of the token's user; empty on failure.
 std::wstring current_user_sid_string();
 
@@ -225,6 +230,8 @@ void SetFileSecurityW(const wchar_t* path, PSECURITY_DESCRIPTOR descriptor);
 std::wstring ConvertSidToStringSidW(PSID sid);
 // SE_FILE_OBJECT, DACL only; *dacl points into the descriptor returned.
 unique_local GetSecurityInfo(HANDLE object, PACL* dacl);
+// SE_FILE_OBJECT, owner only; *owner points into the descriptor returned.
+unique_local GetSecurityInfo(HANDLE object, PSID* owner);
 // SE_FILE_OBJECT; the information is DACL_SECURITY_INFORMATION with any protection flag.
 void SetSecurityInfo(HANDLE object, SECURITY_INFORMATION information, PACL dacl);
 

@@ -113,8 +113,8 @@ bool installer_settings::make_private_temp_folder() {
         temp_folder.emplace();
         return true;
     } catch (const std::exception& e) {
-        // A code without a system text of its own (a temporary folder that is no folder) is
-        // told by the exception's own words, which name the failing step.
+        // A code without a system text of its own is told by the exception's own words, which
+        // name the failing step.
         auto text = vd::exception_text(e);
         if (text.empty())
             text = vd::utf8_to_wide(e.what());

@@ -34,7 +34,8 @@ constexpr wchar_t next_label[] = L"Next >";
 // The previous installation that every run starts from, on the small disk F:.
 struct fault_world {
     fs::path install_folder = L"F:\\Vandrel\\Stelvane 8";
-    fs::path temporary_folder = L"F:\\Temp";
+    // Where the installer makes its own folder; fault_prefix.sh puts it on the small disk.
+    fs::path temporary_folder = system_temp_folder();
     installation_plan plan;
     std::unique_ptr<watched_machine> machine;
     std::string old_journal;
@@ -143,7 +144,7 @@ std::vector<std::wstring> check_rolled_back(const run_result& result, const std:
                                             const std::wstring& code, const machine_state& before) {
     std::vector<std::wstring> problems;
     const auto lines = status_lines(result.log);
-    if (!failed_line.empty() && (lines.empty() || !std::regex_match(lines.back(), std::wregex(failed_line))))
+    if (!failed_line.empty() && (lines.empty() || !std::regex_match(lines.back(), std::wregex(failed_line, std::regex::icase))))
         problems.push_back(L"last line " + (lines.empty() ? L"missing" : L"\"" + lines.back() + L"\""));
     if (!lines.empty() && !lines.back().ends_with(L"Failed"))
         problems.push_back(L"the last line does not read Failed");
@@ -172,7 +173,8 @@ std::wstring regex_escaped(const std::wstring& text) {
 }
 
 // The line of a written file that failed: its target, or for a set-up file any work folder in
-// the installer's own temporary folder.
+// the installer's own temporary folder. Matched without regard to case: the installer names its
+// folder as the system spells it on disk (Wine: "C:\windows\temp").
 std::wstring failed_file_line(const written_file& file) {
     const auto work_folder = regex_escaped(world->temporary_folder.wstring() + L"\\vandrel_setup_{") +
                              L"[0-9a-f-]{36}\\}\\\\vandrel_\\{[0-9a-f-]{36}\\}";
@@ -347,10 +349,6 @@ std::unique_ptr<fault_world> make_world() {
     auto made = std::make_unique<fault_world>();
     const fs::path setup = windows_path(STELVANE_SETUP_EXE);
     disk_space(made->install_folder.root_path());  // throws when there is no drive F:
-    fs::create_directories(made->temporary_folder);
-    // The installer inherits the temporary folder on the small disk.
-    ::SetEnvironmentVariableW(L"TMP", made->temporary_folder.c_str());
-    ::SetEnvironmentVariableW(L"TEMP", made->temporary_folder.c_str());
     {
         installer_process run(setup);
         run.click(run.button(next_button));

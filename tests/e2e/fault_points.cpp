@@ -89,7 +89,8 @@ const char* failure_id(failure how) {
 
 // Pages of the small disk that the installation has taken when it comes to file k: the files
 // it wrote there, and the copies of the old files of the other disk that it put aside in the
-// temporary folder there. Old files of the small disk are only renamed.
+// temporary folder there. Old files of the small disk are moved into that folder on the same
+// disk and take no more pages.
 std::uint64_t pages_taken_before(const installation_plan& plan, std::size_t k) {
     std::uint64_t pages = 0;
     for (std::size_t j = 0; j < k; ++j) {
@@ -168,6 +169,9 @@ installation_plan make_plan(const fs::path& setup, const fs::path& install_folde
     plan.temporary_folder = temporary_folder;
     plan.small_disk = install_folder.root_path();
     plan.small_disk_limited = disk_space(plan.small_disk).second < (std::uint64_t{1} << 30);
+    // The temporary folder is on C:, and on the small disk when it is mounted from there: the
+    // system then tells the same space for both.
+    const bool temporary_on_small_disk = disk_space(temporary_folder) == disk_space(plan.small_disk);
     std::set<std::wstring> folders;
     for (std::size_t i = 0; i < plan.payload.records.size(); ++i) {
         const auto& record = plan.payload.records[i];
@@ -181,7 +185,7 @@ installation_plan make_plan(const fs::path& setup, const fs::path& install_folde
         file.size = record.size;
         file.target = target_of(record, install_folder, samples_name);
         if (file.target.empty()) {
-            file.on_small_disk = lower(temporary_folder.root_path().wstring()) == lower(plan.small_disk.wstring());
+            file.on_small_disk = temporary_on_small_disk;
         } else {
             std::error_code error;
             file.previous_size = fs::exists(file.target, error) ? fs::file_size(file.target) : 0;

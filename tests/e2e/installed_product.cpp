@@ -269,18 +269,23 @@ void add_leftovers_in(const fs::path& folder, const fs::path& seen_as, std::vect
 
 } // namespace
 
+fs::path system_temp_folder() {
+    return known_folder(FOLDERID_Windows) / L"Temp";
+}
+
 std::vector<std::wstring> installation_leftovers() {
     std::vector<std::wstring> found;
-    const auto temporary = fs::temp_directory_path();
-    add_leftovers_in(temporary, {}, found);
+    add_leftovers_in(fs::temp_directory_path(), {}, found);
+    const auto system_temporary = system_temp_folder();
+    add_leftovers_in(system_temporary, system_temporary, found);
     for (const auto& name : installer_temp_folders())
-        add_leftovers_in(temporary / name, name, found);
+        add_leftovers_in(system_temporary / name, system_temporary / name, found);
     return found;
 }
 
 std::vector<std::wstring> installer_temp_folders() {
     std::vector<std::wstring> found;
-    for (const auto& item : fs::directory_iterator(fs::temp_directory_path())) {
+    for (const auto& item : fs::directory_iterator(system_temp_folder())) {
         if (const auto name = item.path().filename().wstring(); is_installer_temp_folder(name))
             found.push_back(name);
     }

@@ -87,11 +87,16 @@ std::vector<std::wstring> utf8_lines(const std::filesystem::path& file);
 // Whether a process (an installer) owns the installer's mutex now.
 bool installer_mutex_held();
 
-// The names in the temporary folder that an installation must not leave: its work folder and
-// the journal's backups, there or in the installer's own temporary folder.
+// The system's own temporary folder, where the installer makes its own.
+std::filesystem::path system_temp_folder();
+
+// What an installation must not leave in a temporary folder: its work folder and the journal's
+// backups, in the user's temporary folder (by name), or in the system's or the installer's own
+// there (by path).
 std::vector<std::wstring> installation_leftovers();
 
-// The installers' own temporary folders: one while an installer runs, none once it has ended.
+// The installers' own temporary folders in the system's: one while an installer runs, none once
+// it has ended.
 std::vector<std::wstring> installer_temp_folders();
 
 } // namespace e2e

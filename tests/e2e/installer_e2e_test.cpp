@@ -2,8 +2,9 @@
 // scenarios tell one story in order, each building on what the one before left on purpose:
 // a first quick installation, the same product installed again elsewhere after it was removed,
 // a second run over that installation, an update from the older release, a machine with a
-// newer release that the installer must leave alone, and a first installation where a user has
-// put a link in place of the shared data folder.
+// newer release that the installer must leave alone, a first installation where a user has
+// put a link in place of the shared data folder, and one where the user's temporary folder is
+// reached through a link that the user moves while the installer runs.
 #include "e2e/installed_product.hpp"
 #include "e2e/wizard_driver.hpp"
 
@@ -16,10 +17,14 @@
 #include <cwctype>
 #include <functional>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "foundation/app/initialization.hpp"
 #include "foundation/system/registry.hpp"
+#include "support/environment_scope.hpp"
 #include "support/folder_link.hpp"
 #include "support/test_folder.hpp"
 
@@ -572,4 +577,54 @@ TEST(installer_e2e, g_a_link_in_place_of_a_folder_users_can_change_is_refused) {
         EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{});
     }
     remove_tree(user_data);
+}
+
+// The user's temporary folder is reached through a link, which the user's program points at
+// another folder of the user's once the installer has started; the installer's own folder, were
+// it in the first, would appear again in the other. Nothing of the installer's lands in either
+// while it runs, and the installation completes.
+TEST(installer_e2e, h_a_temporary_folder_through_a_link_that_moves_is_not_used) {
+    const testing_support::test_folder users_folder;
+    const auto first = users_folder / L"first";
+    const auto second = users_folder / L"second";
+    fs::create_directory(first);
+    fs::create_directory(second);
+    const auto temporary = users_folder / L"Temp";
+    std::optional<testing_support::folder_link> link(std::in_place, temporary, first);
+
+    std::optional<installer_process> run;
+    {
+        const testing_support::environment_scope tmp(L"TMP", temporary.c_str());
+        const testing_support::environment_scope temp(L"TEMP", temporary.c_str());
+        run.emplace(setup);
+    }
+    EXPECT_EQ(installer_temp_folders().size(), 1u) << "the installer's own folder is made at start-up";
+    std::vector<fs::path> mirrored;
+    for (const auto& entry : fs::directory_iterator(first))
+        fs::create_directory(mirrored.emplace_back(second / entry.path().filename()));
+    link.reset();
+    link.emplace(temporary, second);
+
+    // What appears in the user's folders while the installer runs, but what the user's program
+    // put there; read once the watcher has stopped.
+    std::set<fs::path> landed;
+    {
+        const std::jthread watcher([&](std::stop_token stop) {
+            for (; !stop.stop_requested(); ::Sleep(5)) {
+                for (const auto& folder : {first, second}) {
+                    std::error_code error;
+                    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
+                         !error && it != end; it.increment(error)) {
+                        if (std::ranges::find(mirrored, it->path()) == mirrored.end())
+                            landed.insert(it->path());
+                    }
+                }
+            }
+        });
+        run->click(run->button(next_button));
+        run->click(run->button(next_button));
+        ASSERT_NO_FATAL_FAILURE(install_and_exit(*run, english));
+    }
+    EXPECT_EQ(landed, std::set<fs::path>{}) << "the installer's files in the user's folders";
+    expect_installed({default_install_folder(), english});
 }

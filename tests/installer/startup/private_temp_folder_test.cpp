@@ -1,18 +1,26 @@
-// The installer's own temporary folder: made new, the process's temporary folder while it is
-// held, shut to everyone but administrators and the system, and gone afterwards.
+// The installer's own temporary folder: made new in the system's temporary folder whatever TMP
+// says, the process's temporary folder while it is held, shut to everyone but administrators
+// and the system, refused when it is not the folder made, and gone afterwards.
 #include "installer/startup/private_temp_folder.hpp"
 
 #include "foundation/app/initialization.hpp"
+#include "foundation/system/known_folders.hpp"
 #include "foundation/system/path.hpp"
+#include "foundation/system/security.hpp"
+#include "installer/payload/linked_folders.hpp"
 #include "support/environment_scope.hpp"
+#include "support/folder_link.hpp"
 #include "support/test_folder.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include <knownfolders.h>
 #include <sddl.h>
 #include <windows.h>
 
@@ -38,16 +46,19 @@ std::wstring security_text_of(const fs::path& folder) {
 } // namespace
 
 TEST(private_temp_folder, holds_every_temporary_file_and_goes_afterwards) {
-    const auto tmp = environment_value(L"TMP");
-    const auto temp = environment_value(L"TEMP");
-    const fs::path parent = fs::temp_directory_path();
+    // The user's temporary folder, which the user names and may fill with links, is not used.
+    const testing_support::test_folder users_folder;
+    const testing_support::environment_scope tmp(L"TMP", users_folder.path().c_str());
+    const testing_support::environment_scope temp(L"TEMP", users_folder.path().c_str());
+    const fs::path parent = vd::known_folder_path(FOLDERID_Windows) / L"Temp";
     fs::path made;
     std::wstring kept;
     {
         const private_temp_folder folder;
         made = folder.path();
         EXPECT_TRUE(fs::is_directory(made));
-        EXPECT_EQ(made.parent_path(), parent.parent_path());  // the system gives it with a separator at the end
+        EXPECT_TRUE(vd::same_path(made.parent_path(), parent)) << made;
+        EXPECT_TRUE(fs::is_empty(users_folder.path()));
         EXPECT_TRUE(made.filename().wstring().starts_with(L"vandrel_setup_{")) << made;
         EXPECT_EQ(environment_value(L"TMP"), made.wstring());
         EXPECT_EQ(environment_value(L"TEMP"), made.wstring());
@@ -63,8 +74,8 @@ TEST(private_temp_folder, holds_every_temporary_file_and_goes_afterwards) {
         kept = security_text_of(made);
     }
     EXPECT_FALSE(fs::exists(made));
-    EXPECT_EQ(environment_value(L"TMP"), tmp);
-    EXPECT_EQ(environment_value(L"TEMP"), temp);
+    EXPECT_EQ(environment_value(L"TMP"), users_folder.path().wstring());
+    EXPECT_EQ(environment_value(L"TEMP"), users_folder.path().wstring());
 
     // Owned by Administrators; protected; full access for Administrators and SYSTEM alone,
     // passed on to everything inside.
@@ -74,16 +85,36 @@ TEST(private_temp_folder, holds_every_temporary_file_and_goes_afterwards) {
     EXPECT_EQ(kept, L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
 }
 
-// Without a temporary folder there is no private one: a clear error, and nothing changed.
-TEST(private_temp_folder, fails_without_a_temporary_folder) {
-    testing_support::test_folder folder;
-    const auto not_a_folder = folder / L"file";
-    testing_support::write_file(not_a_folder, "x");
-    {
-        const testing_support::environment_scope tmp(L"TMP", not_a_folder.c_str());
-        const testing_support::environment_scope temp(L"TEMP", not_a_folder.c_str());
-        EXPECT_THROW(private_temp_folder(), std::system_error);
-        EXPECT_EQ(environment_value(L"TMP"), not_a_folder.wstring());
+// A folder that is not the one made (reached through a link) or whose owner cannot be read is
+// refused: a clear error, nothing changed, and the folder made goes.
+TEST(private_temp_folder, a_folder_that_fails_its_check_is_refused_and_removed) {
+    const testing_support::test_folder folder;
+    const auto real = folder / L"real";
+    fs::create_directory(real);
+    const testing_support::folder_link link(folder / L"link", real);
+    const auto without_get_security_info = [](HMODULE module, const char* name) -> FARPROC {
+        return std::strcmp(name, "GetSecurityInfo") == 0 ? nullptr : ::GetProcAddress(module, name);
+    };
+    const struct {
+        const char* what;
+        fs::path parent;
+        vd::advapi32::binder lookups;
+        DWORD error;
+    } cases[] = {
+        {"made through a link", folder / L"link", {}, reparse_point_encountered},
+        {"owner unreadable", real, {nullptr, without_get_security_info}, static_cast<DWORD>(E_NOTIMPL)},
+    };
+    const auto tmp = environment_value(L"TMP");
+    for (const auto& c : cases) {
+        vd::advapi32::rebind(c.lookups);
+        try {
+            const private_temp_folder made(c.parent);
+            ADD_FAILURE() << c.what << ": accepted " << made.path();
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(static_cast<DWORD>(e.code().value()), c.error) << c.what << ": " << e.what();
+        }
+        vd::advapi32::rebind({});
+        EXPECT_TRUE(fs::is_empty(real)) << c.what;
+        EXPECT_EQ(environment_value(L"TMP"), tmp) << c.what;
     }
-    EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(folder.path()), {}), std::vector<fs::path>{not_a_folder});
 }
