@@ -24,7 +24,7 @@ for depth in $levels; do
     out=$("$build/wine-run.sh" "$build/tools/payload_check.exe" --quiet "$work/deep.bz2" "$work/install" || true)
     seconds=$(echo "$(date +%s.%N) - $start" | bc)
     outcome=$(echo "$out" | awk '/^extract / {print $2}')
-    error=$(echo "$out" | awk '/^error / {print $2}')
+    error=$(echo "$out" | awk '/^error / {sub(/:$/, "", $2); print $2}')
     peak=$(echo "$out" | awk '/^peak working set/ {print $4}')
     left=$(find "$work/install" -mindepth 1 | wc -l)
     printf '%6d levels (%d bytes stored): %s%s in %.1f s, peak working set %s MiB, %d folders in the installation folder afterwards\n' \
