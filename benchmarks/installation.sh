@@ -11,6 +11,9 @@
 # to the host time; then the installer's peak working set and the installation's own share
 # (the peak minus the idle wizard's working set just before the click).
 # Run scripts/test.sh (or run.sh) first. BENCH_PAIRS sets the number of pairs (at least 5).
+# BENCH_BASELINE names the build folder of another checkout: its installers then run too, in
+# each pair right after this build's, and their times are printed below, measured under the
+# same load as the change they are compared with.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${STELVANE_BUILD:-$root/build}"
@@ -22,6 +25,7 @@ fi
 work="$build/bench-installation"
 prefix="$build/bench-wineprefix"
 pairs="${BENCH_PAIRS:-7}"
+baseline="${BENCH_BASELINE:-}"
 [ "$pairs" -ge 5 ] || pairs=5
 source "$root/benchmarks/large_corpus.sh"
 source "$root/benchmarks/timing.sh"
@@ -42,6 +46,13 @@ fi
 rm -rf "$work/data"
 cmake --build "$build" --target stelvane_setup_large >/dev/null
 large_setup="$build/benchmarks/StelvaneSetupLarge.exe"
+if [ -n "$baseline" ]; then
+    cmake --build "$baseline" --target stelvane_setup >/dev/null
+    mkdir -p "$baseline/bench-installation"
+    cmp -s "$work/large-payload.bz2" "$baseline/bench-installation/large-payload.bz2" ||
+        cp "$work/large-payload.bz2" "$baseline/bench-installation/large-payload.bz2"
+    cmake --build "$baseline" --target stelvane_setup_large >/dev/null
+fi
 
 stop() {
     WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
@@ -55,16 +66,18 @@ installation() {
     STELVANE_WINEPREFIX="$prefix" "$build/wine-run.sh" "$build/tests/installer_e2e.exe" --benchmark "$1" 'C:\Bench\Stelvane 8'
 }
 
-measure() {  # name setup stored-stream
-    local name=$1 setup=$2 stream=$3 inflated
+measure() {  # name setup stored-stream [baseline-setup]
+    local name=$1 setup=$2 stream=$3 base_setup=${4:-} inflated
     host "$stream" >/dev/null
     installation "$setup" >/dev/null
+    [ -z "$base_setup" ] || installation "$base_setup" >/dev/null
     : > "$work/runs"
     for _ in $(seq 1 "$pairs"); do
-        local h run
+        local h run base=""
         h=$(host "$stream")
         run=$(installation "$setup")
-        echo "$h $run" >> "$work/runs"
+        [ -z "$base_setup" ] || base=$(installation "$base_setup")
+        echo "$h $run $base" >> "$work/runs"
     done
     inflated=$(bzip2 -dc "$stream" | wc -c)
     printf '%s: %.1f MB inflated, %.1f MB stored, %d interleaved pairs after a warm-up\n' \
@@ -75,7 +88,14 @@ measure() {  # name setup stored-stream
     printf '  idle wizard         %s MiB\n' "$(awk '{print $3 / 1048576}' "$work/runs" | stats)"
     printf '  peak working set    %s MiB; own share %s MiB (target 4 MiB)\n' \
         "$(awk '{print $4 / 1048576}' "$work/runs" | stats)" "$(awk '{print ($4 - $3) / 1048576}' "$work/runs" | stats)"
+    if [ -n "$base_setup" ]; then
+        printf '  baseline            %s s, ratio %s\n' \
+            "$(awk '{print $5}' "$work/runs" | stats)" "$(awk '{print $5 / $1}' "$work/runs" | stats)"
+        printf '  against baseline    %s\n' "$(awk '{print $2 / $5}' "$work/runs" | stats)"
+    fi
 }
 
-measure "product payload" "$build/StelvaneSetup.exe" "$build/resources/payload.bz2"
-measure "large payload ($(grep -c . "$list") files)" "$large_setup" "$work/large-payload.bz2"
+measure "product payload" "$build/StelvaneSetup.exe" "$build/resources/payload.bz2" \
+    "${baseline:+$baseline/StelvaneSetup.exe}"
+measure "large payload ($(grep -c . "$list") files)" "$large_setup" "$work/large-payload.bz2" \
+    "${baseline:+$baseline/benchmarks/StelvaneSetupLarge.exe}"

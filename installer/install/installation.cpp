@@ -44,6 +44,12 @@ struct cursor_scope {
     ~cursor_scope() { ::SetCursor(previous); }
 };
 
+// Whatever way the installation ends, the log shows all of it.
+struct status_flush_scope {
+    dlg_install& page;
+    ~status_flush_scope() { page.flush_status(); }
+};
+
 // The work folder and the set-up files go when the installation ends, the last added first;
 // the work folder, first in the list, only when nothing is left in it.
 struct removal_scope {
@@ -79,6 +85,7 @@ bool dlg_install::do_installation() {
     auto& journal = settings.journal;
     HCURSOR wait_cursor = ::LoadCursorW(nullptr, IDC_WAIT);
     cursor_scope cursor(wait_cursor);
+    status_flush_scope flush_at_end{*this};
     const auto text = [&](unsigned id) { return settings.load_string(id); };
     const auto begin_step = [&](unsigned id) {
         set_window_text(hint(), text(id));
@@ -126,7 +133,7 @@ bool dlg_install::do_installation() {
     bool result = write_uninstall_entry(program_path, uninstaller_path);
     result = write_program_path_value(program_path) && result;
     result = run_registration(program_path) && result;
-    append_status_word(result);
+    end_step(result);
 
     // Without an uninstaller there is nowhere to put the journal: never the current folder.
     // The installation stands all the same, and the files it replaced go from the temporary
@@ -138,7 +145,7 @@ bool dlg_install::do_installation() {
     else
         written = journal.write((fs::path(uninstaller_path).parent_path() / journal_file_name).wstring(),
                                 settings.install_folder, settings.shortcut_folder);
-    append_status_word(written);
+    end_step(written);
     set_window_text(hint(), fmt::format(fmt::runtime(text(1106)), text(1006)));
     return true;
 }
@@ -166,7 +173,7 @@ void dlg_install::create_shortcuts(const std::wstring& program_path) {
         make_link(false, settings.shortcut_folder);
     if (settings.desktop_shortcut)
         make_link(true, default_folder(2));
-    append_status_word(ok);
+    end_step(ok);
 }
 
 // Runs once per machine: a reinstall runs it again, an update whose predecessor ran it does not.
@@ -184,6 +191,8 @@ void dlg_install::run_directx_setup() {
         const auto text = settings.load_string(1131);
         set_window_text(hint(), text);
         append_status(text);
+        // The set-up library shows windows and boxes of its own over the page.
+        flush_status();
         bool ok = false;
         try {
             settings.journal.add_directx_update();
@@ -192,7 +201,7 @@ void dlg_install::run_directx_setup() {
             ok = false;
         }
         settings.journal.set_result(ok, L"");
-        append_status_word(ok);
+        end_step(ok);
     } catch (const std::exception&) {
         // The set-up could not even be looked at: the installation goes on without it.
     }

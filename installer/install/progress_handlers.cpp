@@ -49,6 +49,11 @@ void dlg_install::append_status_word(bool ok) {
     append_status(installer_settings::instance().load_string(ok ? 1011 : 1012) + L"\r\n");
 }
 
+void dlg_install::end_step(bool ok) {
+    append_status_word(ok);
+    flush_status();
+}
+
 notification::result dlg_install::on_notification(notification message) {
     const auto& alternatives = static_cast<const notification::variant&>(message);
     const auto answer = std::visit(
@@ -56,8 +61,10 @@ notification::result dlg_install::on_notification(notification message) {
             using type = std::decay_t<decltype(n)>;
             if constexpr (std::is_same_v<type, notification::start>)
                 return on_start();
-            else if constexpr (std::is_same_v<type, notification::finished>)
+            else if constexpr (std::is_same_v<type, notification::finished>) {
+                flush_status();
                 return notification::result::proceed;
+            }
             else if constexpr (std::is_same_v<type, notification::file_begins>)
                 return on_file_begins(*n.file);
             else if constexpr (std::is_same_v<type, notification::file_done>)
@@ -76,6 +83,8 @@ notification::result dlg_install::on_notification(notification message) {
     if (std::holds_alternative<notification::progress>(alternatives) && now - installation.last_pump < progress_pump_ms)
         return answer;
     installation.last_pump = now;
+    if (now - status_flushed_at_ >= status_flush_ms)
+        flush_status();
     pump_messages();
     ::SetCursor(installation.wait_cursor);
     return answer;
@@ -91,7 +100,7 @@ notification::result dlg_install::on_start() {
         throw std::system_error(make_error_code(compress_error::verification_failed));
     payload.clear();
     payload.seekg(0);
-    append_status_word(true);
+    end_step(true);
     return notification::result::proceed;
 }
 
@@ -172,10 +181,10 @@ notification::result dlg_install::on_error(const std::error_code& code, const st
     auto& settings = installer_settings::instance();
     // A file refused before it was announced (one below a linked shared folder) has no line of
     // its own yet: it gets one, so that the list says which file failed.
-    if (!target.empty() && vd::window_text(::GetDlgItem(hwnd(), status_log_id)).ends_with(L"\r\n"))
+    if (!target.empty() && status_line_ended())
         append_status(fmt::format(fmt::runtime(settings.load_string(1115)), target));
     settings.journal.set_result(false, L"");
-    append_status_word(false);
+    end_step(false);
     set_window_text(hint(), fmt::format(fmt::runtime(settings.load_string(1121)), extraction_code_text(code)));
     return notification::result::stop;
 }

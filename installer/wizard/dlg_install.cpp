@@ -1,5 +1,6 @@
 #include "installer/wizard/dlg_install.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include <commctrl.h>
@@ -36,6 +37,9 @@ dlg_install& dlg_install::instance() {
 }
 
 void dlg_install::on_init() {
+    // A new log starts empty; what was gathered for a window that went goes with it.
+    pending_status_.clear();
+    status_tail_.clear();
     ::SendMessageW(progress_bar(), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     ::ShowWindow(progress_bar(), SW_HIDE);
 }
@@ -55,13 +59,27 @@ void dlg_install::on_size(std::uint32_t width, std::uint32_t height) {
 }
 
 void dlg_install::show_summary() {
-    set_window_text(::GetDlgItem(hwnd(), status_log_id), installation_summary(installer_settings::instance()));
+    const auto summary = installation_summary(installer_settings::instance());
+    pending_status_.clear();
+    status_tail_ = summary.substr(summary.size() - std::min<std::size_t>(summary.size(), 2));
+    set_window_text(::GetDlgItem(hwnd(), status_log_id), summary);
 }
 
 void dlg_install::append_status(const std::wstring& text) {
+    pending_status_ += text;
+    status_tail_.append(text, text.size() - std::min<std::size_t>(text.size(), 2));
+    if (status_tail_.size() > 2)
+        status_tail_.erase(0, status_tail_.size() - 2);
+}
+
+void dlg_install::flush_status() noexcept {
+    status_flushed_at_ = ::GetTickCount();
+    if (pending_status_.empty())
+        return;
     const HWND log = ::GetDlgItem(hwnd(), status_log_id);
     // The caret goes to the end first, so that a selection the user made is not replaced.
     ::SendMessageW(log, EM_SETSEL, 0x7FFFFFFF, -1);
-    ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending_status_.c_str()));
     ::SendMessageW(log, EM_LINESCROLL, 0, 1);
+    pending_status_.clear();
 }

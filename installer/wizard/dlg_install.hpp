@@ -22,15 +22,23 @@ public:
     static constexpr int progress_bar_id = 1014;
     static constexpr int hint_id = 1003;
     static constexpr DWORD progress_pump_ms = 20;
+    static constexpr DWORD status_flush_ms = 250;
 
     void set_texts() override;
 
     // Puts the summary of the current options in place of the log's whole text.
     void show_summary();
 
-    // Appends text at the very end of the log, whatever the user has selected, and scrolls one
-    // line down. No line end is added: a step's text and its status word come in two calls.
+    // Appends text to the log. No line end is added: a step's text and its status word come in
+    // two calls. The texts are gathered, and reach the control with flush_status: each insertion
+    // costs the edit control more as its text grows, and a file's line would be two of them.
     void append_status(const std::wstring& text);
+
+    // Puts the gathered texts at the very end of the log, whatever the user has selected, and
+    // scrolls one line down. The installation calls it when a step ends, before a box or a
+    // library's own window can stand over the page, at its end, and between the files at most
+    // every status_flush_ms.
+    void flush_status() noexcept;
 
     // The hint line below the bar (its whole text is replaced with set_window_text) and the
     // progress bar, ranged 0 to 100 and hidden until the installation shows it.
@@ -87,6 +95,10 @@ private:
     dlg_install() = default;
 
     void append_status_word(bool ok);
+    // The status word of one of the installation's own steps, which ends it.
+    void end_step(bool ok);
+    // The log, gathered texts included, ends with a line end.
+    bool status_line_ended() const noexcept { return status_tail_ == L"\r\n"; }
     void create_shortcuts(const std::wstring& program_path);
     void run_directx_setup();
     bool write_uninstall_entry(const std::wstring& program_path, const std::wstring& uninstaller_path);
@@ -95,4 +107,7 @@ private:
     handler_context& context() const;
 
     handler_context* context_ = nullptr;
+    std::wstring pending_status_;
+    std::wstring status_tail_;  // the log's last two characters
+    DWORD status_flushed_at_ = 0;
 };

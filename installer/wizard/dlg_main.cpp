@@ -49,8 +49,10 @@ void save_window_size(const vd::reg_key& key, SIZE size) {
 }
 
 // What a procedure that the system calls caught is the user's to know: a page left half filled,
-// a set-up callback that failed. The box stands over the wizard, which goes on afterwards.
+// a set-up callback that failed. The box stands over the wizard, which goes on afterwards; the
+// installation's log shows what it has done so far beside it.
 void show_callback_failure(const std::wstring& text) {
+    dlg_install::instance().flush_status();
     vd::message_box(text.c_str(), installer_settings::instance().title(true).c_str(), MB_OK | MB_ICONERROR);
 }
 

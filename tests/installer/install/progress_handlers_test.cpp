@@ -131,15 +131,17 @@ TEST_F(progress_handlers, failures_close_the_line_and_show_the_code) {
     EXPECT_EQ(hint(), L"Installation failed (Error Code 4).");
     EXPECT_FALSE(fs::exists(install));
 
-    // A file that cannot be put aside keeps its line, closed with "Failed" and the system's code.
+    // A file that cannot be put aside keeps its line, closed with "Failed" and the system's code,
+    // below every line before it.
     ::SetWindowTextW(log_window(), L"");
     write_file(install / "Languages" / "fr.dll", "in use");
     vd::unique_file locked{::CreateFileW((install / "Languages" / "fr.dll").c_str(), GENERIC_READ, 0, nullptr,
                                          OPEN_EXISTING, 0, nullptr)};
     ASSERT_TRUE(locked);
     EXPECT_FALSE(extract(items));
-    EXPECT_NE(log().find(L"Copying File \"" + (install / "Languages" / "fr.dll").wstring() + L"\"...Failed\r\n"),
-              std::wstring::npos) << log();
+    EXPECT_EQ(log(), L"Preparing Installation...OK\r\n" + copying(install / "Stelvane.exe") +
+                         copying(install / "Uninstall.exe") + L"Copying File \"" +
+                         (install / "Languages" / "fr.dll").wstring() + L"\"...Failed\r\n");
     EXPECT_EQ(hint(), L"Installation failed (Error Code 1:00000020).");
     locked.reset();
     settings.journal.rollback();
@@ -157,12 +159,23 @@ TEST_F(progress_handlers, failures_close_the_line_and_show_the_code) {
         fs::remove_all(target);
     }
 
-    // A file refused before its line was written (one below a linked shared folder) gets one.
-    ::SetWindowTextW(log_window(), L"Copying File \"a\"...OK\r\n");
+    // A file refused before its line was written (one below a linked shared folder) gets one;
+    // one refused after it has its own. Texts not yet in the log count.
     const auto refused = (install / "Shared" / "Kept.dat").wstring();
-    page.on_error(std::error_code(4395, std::system_category()), refused);
-    EXPECT_EQ(log(), L"Copying File \"a\"...OK\r\nCopying File \"" + refused + L"\"...Failed\r\n");
-    EXPECT_EQ(hint(), L"Installation failed (Error Code 1:0000112B).");
+    const std::wstring refused_line = L"Copying File \"" + refused + L"\"...";
+    const struct {
+        std::wstring before, after;
+    } refusals[] = {
+        {L"Copying File \"a\"...OK\r\n", L"Copying File \"a\"...OK\r\n" + refused_line + L"Failed\r\n"},
+        {refused_line, refused_line + L"Failed\r\n"},
+    };
+    for (const auto& r : refusals) {
+        ::SetWindowTextW(log_window(), L"");
+        page.append_status(r.before);
+        page.on_error(std::error_code(4395, std::system_category()), refused);
+        EXPECT_EQ(log(), r.after);
+        EXPECT_EQ(hint(), L"Installation failed (Error Code 1:0000112B).");
+    }
 
     // The bar stays below 100 until the last byte.
     page.on_progress(999'999'999, 1'000'000'000);

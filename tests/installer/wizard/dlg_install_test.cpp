@@ -75,14 +75,16 @@ TEST_F(install_page, status_lines_follow_the_summary_whatever_the_user_selected)
         page.append_status(step);
         page.append_status(L"OK\r\n");
         expected += step + L"OK\r\n";
+        if (file % 10 == 9)
+            page.flush_status();
     }
     EXPECT_EQ(log(), expected);
     // The log follows its end, not the selection at the top.
     EXPECT_GT(::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 20);
 }
 
-// While the files are written the wizard repaints and answers, and the wait cursor comes back
-// after whatever a handler or a message set.
+// While the files are written the wizard repaints and answers, the log catches up with the
+// lines, and the wait cursor comes back after whatever a handler or a message set.
 TEST_F(install_page, the_wizard_takes_its_messages_between_the_files) {
     std::istringstream payload;
     std::wstring program, uninstaller;
@@ -99,9 +101,15 @@ TEST_F(install_page, the_wizard_takes_its_messages_between_the_files) {
         ::InvalidateRect(log_window(), nullptr, TRUE);
         ::PostMessageW(log_window(), EM_SETSEL, 2, 4);
         ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
-        // Progress is answered between the files at most every few milliseconds.
+        // Progress is answered between the files at most every few milliseconds, and brings the
+        // log up to date at most every status_flush_ms; the extraction's end does at once.
+        const std::wstring line = L"Copying File \"" + std::to_wstring(n.index()) + L"\"...";
+        page.append_status(line);
         context.last_pump = ::GetTickCount() - dlg_install::progress_pump_ms;
+        if (std::holds_alternative<notification::progress>(n))
+            ::Sleep(dlg_install::status_flush_ms);
         page.on_notification(n);
+        EXPECT_TRUE(log().ends_with(line)) << testing::PrintToString(log());
         EXPECT_FALSE(::GetUpdateRect(log_window(), nullptr, FALSE)) << "not repainted";
         DWORD start = 0, end = 0;
         ::SendMessageW(log_window(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
