@@ -367,22 +367,22 @@ std::wstring ConvertSidToStringSidW(PSID sid) {
     return text;
 }
 
-unique_local GetSecurityInfo(HANDLE object, PACL* dacl) {
+// SE_FILE_OBJECT; owner and dacl point into the descriptor returned.
+static unique_local query_security_info(HANDLE object, SECURITY_INFORMATION information, PSID* owner, PACL* dacl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD status = VD_BOUND(GetSecurityInfo)(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                                   nullptr, dacl, nullptr, &descriptor);
+    const DWORD status =
+        VD_BOUND(GetSecurityInfo)(object, SE_FILE_OBJECT, information, owner, nullptr, dacl, nullptr, &descriptor);
     if (status != ERROR_SUCCESS)
         throw_error(status);
     return unique_local(descriptor);
 }
 
+unique_local GetSecurityInfo(HANDLE object, PACL* dacl) {
+    return query_security_info(object, DACL_SECURITY_INFORMATION, nullptr, dacl);
+}
+
 unique_local GetSecurityInfo(HANDLE object, PSID* owner) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD status = VD_BOUND(GetSecurityInfo)(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner,
-                                                   nullptr, nullptr, nullptr, &descriptor);
-    if (status != ERROR_SUCCESS)
-        throw_error(status);
-    return unique_local(descriptor);
+    return query_security_info(object, OWNER_SECURITY_INFORMATION, owner, nullptr);
 }
 
 void SetSecurityInfo(HANDLE object, SECURITY_INFORMATION information, PACL dacl) {
