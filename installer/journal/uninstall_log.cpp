@@ -78,8 +78,10 @@ std::optional<fs::path> shell_folder_above(const std::wstring& path) {
         } catch (const std::system_error&) {
             continue;
         }
+        // By the text alone: asked of the file system, a folder of the user's that links to the
+        // root would count as the root, and the check below it would pass over that link.
         for (auto folder = item; folder.has_relative_path(); folder = folder.parent_path()) {
-            if (vd::same_path(folder, root))
+            if (vd::same_path_text(folder, root))
                 return folder;
         }
     }

@@ -334,10 +334,20 @@ TEST_F(journal_file, a_previous_link_outside_the_shell_folders_or_reached_throug
     write_file(root_ / L"other.lnk", "another file");
     const testing_support::folder_link linked_folder(start_menu / L"Stelvane 8", elsewhere);
     ASSERT_TRUE(::CreateHardLinkW((desktop / L"Stelvane 8.01.lnk").c_str(), (root_ / L"other.lnk").c_str(), nullptr));
+    // A folder on the user's desktop that leads to the common Start menu is no way into it.
+    const auto common_menu = vd::known_folder_path(FOLDERID_CommonStartMenu);
+    const auto common_link = common_menu / (start_menu.path().filename().wstring() + L".lnk");
+    write_file(common_link, "a link of all users");
+    const struct remove_later {
+        fs::path file;
+        ~remove_later() { ::DeleteFileW(file.c_str()); }
+    } common_link_goes{common_link};
+    const testing_support::folder_link to_common_menu(desktop / L"Common", common_menu);
 
     const std::pair<fs::path, fs::path> journals[] = {
         {text, link},
         {desktop / L"Stelvane 8.01.lnk", start_menu / L"Stelvane 8" / L"Stelvane 8.01.lnk"},
+        {text, desktop / L"Common" / common_link.filename()},
     };
     for (const auto& [desktop_link, start_menu_link] : journals) {
         SCOPED_TRACE(start_menu_link.string());
@@ -357,6 +367,7 @@ TEST_F(journal_file, a_previous_link_outside_the_shell_folders_or_reached_throug
     EXPECT_EQ(read_file(elsewhere / L"Stelvane 8.01.lnk"), "a link in another folder");
     EXPECT_EQ(read_file(root_ / L"other.lnk"), "another file");
     EXPECT_EQ(read_file(desktop / L"Stelvane 8.01.lnk"), "another file");
+    EXPECT_EQ(read_file(common_link), "a link of all users");
 }
 
 } // namespace
