@@ -97,10 +97,10 @@ std::optional<fs::path> shell_folder_above(const std::wstring& path) {
 // be opened throws that failure.
 vd::unique_file open_previous_link(const std::wstring& path) {
     const fs::path link = fs::path(path).lexically_normal();
-    if (_wcsicmp(link.extension().c_str(), L".lnk") != 0 || !exists_now(path) || is_existing_folder(path))
+    if (_wcsicmp(link.extension().c_str(), L".lnk") != 0 || is_existing_folder(path))
         return {};
     const auto root = shell_folder_above(path);
-    if (!root || link.parent_path() == link)
+    if (!root)
         return {};
     try {
         refuse_links_below(*root, link.parent_path(), link);

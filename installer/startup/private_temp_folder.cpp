@@ -2,6 +2,7 @@
 
 #include "foundation/app/initialization.hpp"
 #include "foundation/errors/error.hpp"
+#include "foundation/system/environment.hpp"
 #include "foundation/system/path.hpp"
 #include "foundation/system/security.hpp"
 #include "installer/payload/linked_folders.hpp"
@@ -14,19 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::optional<std::wstring> environment_value(const wchar_t* name) {
-    const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0)
-        return std::nullopt;
-    std::wstring value(size, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), size));
-    return value;
-}
-
-bool set_environment_value(const wchar_t* name, const std::optional<std::wstring>& value) noexcept {
-    return ::SetEnvironmentVariableW(name, value ? value->c_str() : nullptr) != FALSE;
-}
 
 void create_admin_only_folder(const fs::path& path) {
     try {
@@ -108,7 +96,7 @@ fs::path system_temp_folder() {
 }
 
 private_temp_folder::private_temp_folder(const fs::path& parent)
-    : saved_tmp_(environment_value(L"TMP")), saved_temp_(environment_value(L"TEMP")) {
+    : saved_tmp_(vd::environment_value(L"TMP")), saved_temp_(vd::environment_value(L"TEMP")) {
     const auto id = boost::uuids::to_wstring(boost::uuids::random_generator()());
     const fs::path intended = parent / (L"vandrel_setup_{" + id + L"}");
     create_admin_only_folder(intended);
@@ -123,7 +111,7 @@ private_temp_folder::private_temp_folder(const fs::path& parent)
     }
     try {
         path_ = checked_path(pin_.get(), intended);
-        if (!set_environment_value(L"TMP", path_.wstring()) || !set_environment_value(L"TEMP", path_.wstring()))
+        if (!vd::set_environment_value(L"TMP", path_.wstring()) || !vd::set_environment_value(L"TEMP", path_.wstring()))
             vd::throw_system_error();
     } catch (...) {
         release();
@@ -136,8 +124,8 @@ private_temp_folder::~private_temp_folder() {
 }
 
 void private_temp_folder::release() noexcept {
-    set_environment_value(L"TMP", saved_tmp_);
-    set_environment_value(L"TEMP", saved_temp_);
+    vd::set_environment_value(L"TMP", saved_tmp_);
+    vd::set_environment_value(L"TEMP", saved_temp_);
     // A folder with something left in it refuses, and stays.
     FILE_DISPOSITION_INFO remove{TRUE};
     ::SetFileInformationByHandle(pin_.get(), FileDispositionInfo, &remove, sizeof remove);

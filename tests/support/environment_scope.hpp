@@ -2,6 +2,8 @@
 // folder of a test's own, none at all), put back as they were when the holder goes.
 #pragma once
 
+#include "foundation/system/environment.hpp"
+
 #include <optional>
 #include <string>
 
@@ -9,15 +11,7 @@
 
 namespace testing_support {
 
-// The variable's value; empty when it is not set.
-inline std::optional<std::wstring> environment_value(const wchar_t* name) {
-    const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0)
-        return std::nullopt;
-    std::wstring value(size, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), size));
-    return value;
-}
+using vd::environment_value;
 
 class environment_scope {
 public:
@@ -25,7 +19,7 @@ public:
     environment_scope(const wchar_t* name, const wchar_t* value) : name_(name), saved_(environment_value(name)) {
         ::SetEnvironmentVariableW(name, value);
     }
-    ~environment_scope() { ::SetEnvironmentVariableW(name_, saved_ ? saved_->c_str() : nullptr); }
+    ~environment_scope() { vd::set_environment_value(name_, saved_); }
     environment_scope(const environment_scope&) = delete;
     environment_scope& operator=(const environment_scope&) = delete;
 
