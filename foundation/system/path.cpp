@@ -1,5 +1,6 @@
 #include "foundation/system/path.hpp"
 
+#include "foundation/errors/error.hpp"
 #include "foundation/system/unique_any.hpp"
 
 #include <algorithm>
@@ -176,6 +177,25 @@ bool same_path(const fs::path& first, const fs::path& second) {
         return same_file;
 
     return same_path_text(first, second);
+}
+
+fs::path final_path(void* handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            throw_system_error();
+        const bool whole = length < path.size();
+        path.resize(length);
+        if (whole)
+            break;
+    }
+    if (path.starts_with(LR"(\\?\UNC\)"))
+        return LR"(\\)" + path.substr(8);
+    if (path.starts_with(LR"(\\?\)"))
+        return path.substr(4);
+    return path;
 }
 
 bool same_path_text(const fs::path& first, const fs::path& second) {

@@ -20,6 +20,10 @@ bool same_path(const std::filesystem::path& first, const std::filesystem::path& 
 // through a link is not the same as the path of the link's target.
 bool same_path_text(const std::filesystem::path& first, const std::filesystem::path& second);
 
+// The path of the file or folder that handle holds, every link on the way resolved, as the
+// system names it now, without the "\\?\" it puts before it. Throws std::system_error.
+std::filesystem::path final_path(void* handle);
+
 // The temporary folder joined with the pattern, each '%' replaced by a random lower-case
 // hexadecimal digit, drawn again while such a file exists. The pattern must hold a '%'.
 // Nothing is created. Throws std::filesystem::filesystem_error when there is no temporary

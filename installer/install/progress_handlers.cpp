@@ -26,8 +26,8 @@ constexpr std::uint32_t shared_file_access = FILE_GENERIC_READ | FILE_GENERIC_WR
 
 // Through a handle of the file itself: a link or a second name put in its place is refused,
 // and fails the file, instead of passing the grant on to whatever it leads to.
-void grant_users(const std::wstring& target) {
-    grant_users_on_file(target, shared_file_access);
+void grant_users(const payload_file& record) {
+    grant_users_on_file(record.checked_below, record.target, shared_file_access);
 }
 
 // The previous installation wrote this shared file, and it counts as installed.
@@ -118,16 +118,16 @@ notification::result dlg_install::on_file_begins(const payload_file& record) {
     case payload_kind::shared:
         backup_by_copy = true;
         if (settings.state != 0 && previously_installed(journal, record.target)) {
-            grant_users(record.target);
+            grant_users(record);
             return notification::result::skip;
         }
         // Already there: kept as it is, and journalled as done, which the uninstaller relies
         // on; nothing overwrites it, so nothing needs a copy. A folder of its name is no such
         // file: the journal fails it with its line.
         if (std::filesystem::exists(record.target) && !std::filesystem::is_directory(record.target)) {
-            journal.add_file(record.target, static_cast<std::int32_t>(payload_kind::shared), true);
+            journal.add_file(record.target, static_cast<std::int32_t>(payload_kind::shared), true, record.checked_below);
             journal.set_result(true, L"");
-            grant_users(record.target);
+            grant_users(record);
             return notification::result::skip;
         }
         break;
@@ -148,13 +148,13 @@ notification::result dlg_install::on_file_begins(const payload_file& record) {
     set_window_text(hint(), text);
     append_status(text);
     if (record.kind != static_cast<std::uint32_t>(payload_kind::setup_only))
-        journal.add_file(record.target, static_cast<std::int32_t>(record.kind), backup_by_copy);
+        journal.add_file(record.target, static_cast<std::int32_t>(record.kind), backup_by_copy, record.checked_below);
     return notification::result::proceed;
 }
 
 notification::result dlg_install::on_file_done(const payload_file& record) {
     if (record.kind == static_cast<std::uint32_t>(payload_kind::shared))
-        grant_users(record.target);
+        grant_users(record);
     if (record.kind != static_cast<std::uint32_t>(payload_kind::setup_only))
         installer_settings::instance().journal.set_result(true, L"");
     append_status_word(true);

@@ -16,6 +16,7 @@
 #include "foundation/system/registry.hpp"
 #include "foundation/system/security.hpp"
 #include "foundation/system/unique_any.hpp"
+#include "installer/journal/held_files.hpp"
 #include "installer/payload/linked_folders.hpp"
 
 #include <knownfolders.h>
@@ -88,6 +89,32 @@ std::optional<fs::path> shell_folder_above(const std::wstring& path) {
     return std::nullopt;
 }
 
+bool is_refusal(const std::system_error& e) {
+    return e.code() == std::error_code(reparse_point_encountered, std::system_category());
+}
+
+// The folder users may change that a journalled path lies below. A link's is the shell folder
+// it lies in; a file's and a folder's, the one the extraction named for it.
+std::wstring checked_base_of(const uninstall_log::entry& item, const std::wstring& path) {
+    if (item.kind != entry_kind::start_menu_link && item.kind != entry_kind::desktop_link)
+        return item.checked_below;
+    const auto root = shell_folder_above(path);
+    return root ? root->wstring() : std::wstring();
+}
+
+bool is_folder_handle(HANDLE item) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(item, &information))
+        vd::throw_system_error();
+    return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The path of the file that item holds, its name spelt as it is on disk: a file put back keeps
+// the name it had.
+std::wstring spelt_on_disk(const std::wstring& path, HANDLE item) {
+    return (fs::path(path).parent_path() / vd::final_path(item).filename()).wstring();
+}
+
 // A previous installation's link, opened for its move aside, when it may be put aside: a
 // ".lnk" file below the user's or the common Start menu or desktop, reached through no link
 // below that folder, no link itself and with no other name. The previous journal may come from
@@ -97,16 +124,18 @@ std::optional<fs::path> shell_folder_above(const std::wstring& path) {
 // be opened throws that failure.
 vd::unique_file open_previous_link(const std::wstring& path) {
     const fs::path link = fs::path(path).lexically_normal();
-    if (_wcsicmp(link.extension().c_str(), L".lnk") != 0 || is_existing_folder(path))
+    if (_wcsicmp(link.extension().c_str(), L".lnk") != 0)
         return {};
     const auto root = shell_folder_above(path);
     if (!root)
         return {};
     try {
-        refuse_links_below(*root, link.parent_path(), link);
-        return open_unlinked(link, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
-    } catch (const fs::filesystem_error& e) {
-        if (e.code() == std::error_code(reparse_point_encountered, std::system_category()))
+        auto held = open_checked(*root, link, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES, link);
+        if (held && is_folder_handle(held.get()))
+            return {};
+        return held;
+    } catch (const std::system_error& e) {
+        if (is_refusal(e))
             return {};
         throw;
     }
@@ -169,7 +198,7 @@ bool undo(uninstall_log::entry& item) {
     using journal_details::restore_backup;
     switch (item.kind) {
     case entry_kind::folder:
-        return remove_path(item.path);
+        return remove_path(item.path, item.checked_below);
     case entry_kind::class_registration:
         return true;
     case entry_kind::uninstall_key: {
@@ -189,11 +218,12 @@ bool undo(uninstall_log::entry& item) {
         // A shared file left in place was never written by this run.
         if (item.existed)
             return true;
-        if (!remove_path(item.path))
+        if (!remove_path(item.path, checked_base_of(item, item.path)))
             return false;
         if (item.backup.empty())
             return true;
-        if (!restore_backup(item.backup, item.backup_of.empty() ? item.path : item.backup_of))
+        const auto& original = item.backup_of.empty() ? item.path : item.backup_of;
+        if (!restore_backup(item.backup, original, checked_base_of(item, original)))
             return false;
         item.backup.clear();
         return true;
@@ -202,11 +232,24 @@ bool undo(uninstall_log::entry& item) {
 
 } // namespace
 
-bool uninstall_log::create_folders(const std::wstring& path) {
+bool uninstall_log::create_folders(const std::wstring& path, const std::wstring& checked_below) {
     fs::path folder(path);
     // "C:\a\b\" and "C:\a\b" are one folder and must be journalled once.
     if (!folder.has_filename() && folder.has_relative_path())
         folder = folder.parent_path();
+    if (!checked_below.empty()) {
+        try {
+            checked_folders(checked_below, folder, folder, true, [&](std::wstring_view made) {
+                entries.push_back({entry_kind::folder, std::wstring(made), L"", true, -1});
+                entries.back().checked_below = checked_below;
+            });
+            return true;
+        } catch (const std::system_error& e) {
+            if (is_refusal(e))
+                throw;
+            return false;
+        }
+    }
     if (exists_now(folder.native()))
         return is_folder(folder);
     // From the outermost folder down, in one text cut short at each level: a payload may name
@@ -246,7 +289,11 @@ std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {
     return make_backup(source, name, copy) == ERROR_SUCCESS ? name : std::wstring();
 }
 
-void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind, bool copy) {
+void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below) {
+    if (!checked_below.empty()) {
+        add_checked_file(path, payload_kind, copy, checked_below);
+        return;
+    }
     pending = true;
     create_folders(fs::path(path).parent_path().wstring());
     // A folder where the file goes is not a file to replace: put aside, it would take the
@@ -282,19 +329,54 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
     }
 }
 
+// Below a folder users may change, looked at and moved aside through one checked handle; a
+// refusal, like any failure, leaves nothing pending.
+void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payload_kind, bool copy,
+                                     const std::wstring& checked_below) {
+    pending = true;
+    vd::unique_file existing;
+    try {
+        create_folders(fs::path(path).parent_path().wstring(), checked_below);
+        existing = open_checked(checked_below, path, copy ? 0 : DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES, path);
+        if (existing && is_folder_handle(existing.get()))
+            vd::throw_system_error(ERROR_ALREADY_EXISTS);
+    } catch (...) {
+        pending = false;
+        throw;
+    }
+    entries.push_back({entry_kind::file, path, L"", false, payload_kind});
+    auto& added = entries.back();
+    added.checked_below = checked_below;
+    if (!existing)
+        return;
+    if (copy) {
+        added.existed = true;
+        return;
+    }
+    try {
+        const auto original = spelt_on_disk(path, existing.get());
+        const auto backup = vd::unique_temp_path(backup_pattern).wstring();
+        move_held_file(existing.get(), backup);
+        added.backup = backup;
+        added.backup_of = original;
+    } catch (...) {
+        entries.pop_back();
+        pending = false;
+        throw;
+    }
+}
+
 void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     pending = true;
     // Below the user's Start menu or desktop, the link's folder is made and the link written
     // through no link: such a link fails, once its entry stands to take that result.
     std::exception_ptr refused;
+    const auto root = shell_folder_above(folder);
     try {
-        if (const auto root = shell_folder_above(folder))
-            refuse_links_below(*root, fs::path(folder).lexically_normal(), folder);
+        create_folders(root ? fs::path(folder).lexically_normal().wstring() : folder, root ? root->wstring() : L"");
     } catch (const std::exception&) {
         refused = std::current_exception();
     }
-    if (!refused)
-        create_folders(folder);
     const auto kind = desktop ? entry_kind::desktop_link : entry_kind::start_menu_link;
     entries.push_back({kind, L"", L"", false, -1});
     if (refused)
@@ -308,7 +390,7 @@ void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     // A previous link that cannot be put aside is not overwritten: this link fails instead,
     // and its entry waits for that result. It moves through the handle that was checked.
     auto& added = entries.back();
-    const auto original = name_on_disk(previous->path);
+    const auto original = spelt_on_disk(previous->path, link.get());
     const auto backup = vd::unique_temp_path(backup_pattern).wstring();
     move_held_file(link.get(), backup);
     added.backup = backup;
@@ -435,9 +517,17 @@ bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring
     return true;
 }
 
-bool remove_path(const std::wstring& path) {
+bool remove_path(const std::wstring& path, const std::wstring& checked_below) {
     if (path.empty())
         return true;
+    if (!checked_below.empty()) {
+        try {
+            const auto item = open_checked(checked_below, path, DELETE | FILE_WRITE_ATTRIBUTES, path);
+            return !item || delete_held(item.get());
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
@@ -453,9 +543,21 @@ bool remove_path(const std::wstring& path) {
     return true;
 }
 
-bool restore_backup(const std::wstring& backup, const std::wstring& target) {
+bool restore_backup(const std::wstring& backup, const std::wstring& target, const std::wstring& checked_below) {
     if (target.empty())
         return false;
+    if (!checked_below.empty()) {
+        try {
+            const fs::path original(target);
+            const auto folder = open_checked(checked_below, original.parent_path(), FILE_TRAVERSE | FILE_ADD_FILE, original);
+            // The backup lies in the installer's own folder, which only administrators may change.
+            const vd::unique_file held(::CreateFileW(backup.c_str(), DELETE | GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+            return folder && held && restore_held(held.get(), folder.get(), checked_below, original);
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
     const DWORD attributes = ::GetFileAttributesW(backup.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;

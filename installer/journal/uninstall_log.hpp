@@ -51,6 +51,9 @@ public:
         // product's Uninstall key as it stood (put back from its backup when it has one).
         // Rollback never deletes it.
         bool existed = false;
+        // The folder users may change that path lies below, and so backup_of: nothing is done to
+        // either (in the rollback too) but through a handle checked against it. Empty below none.
+        std::wstring checked_below;
 
         friend bool operator==(const entry&, const entry&) = default;
     };
@@ -70,8 +73,10 @@ public:
     std::wstring previous_install;
 
     // Makes the folder and any missing parent below the root, journalling each folder made,
-    // outermost first. True when path is a folder afterwards.
-    bool create_folders(const std::wstring& path);
+    // outermost first. True when path is a folder afterwards. Below checked_below, a folder users
+    // may change, each folder is made through checked handles, and a link there throws the
+    // refusal of linked_folders.hpp.
+    bool create_folders(const std::wstring& path, const std::wstring& checked_below = {});
 
     // Moves (copy false) or copies source to a fresh "vd-%%%%%.tmp" in the temporary folder and
     // returns its path, or "" when that fails. An empty source returns a fresh name that no
@@ -84,7 +89,10 @@ public:
     // disk full) it must not be overwritten: the entry is taken back and the failure is thrown
     // as std::system_error, which fails the extraction. So is a folder that stands at path: it
     // stays where it is. Rollback puts a replaced file back under the name it had on disk.
-    void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy);
+    // Below checked_below, a folder users may change, the folders are made, the file looked at
+    // and moved aside through checked handles, and a link there is refused (thrown, as
+    // linked_folders.hpp says) before anything changes.
+    void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below = {});
 
     // Before a shell link is made in folder; the previous installation's link of the same kind
     // is moved to a backup when it is a ".lnk" file in the user's or the common Start menu or
@@ -92,6 +100,10 @@ public:
     // moved away, the failure is thrown and the entry stays pending: the link must not be made.
     void add_shortcut(bool desktop, const std::wstring& folder);
 
+private:
+    void add_checked_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below);
+
+public:
     // Before the product's Uninstall values are written; existing is the product's Uninstall
     // key as it stood (open, the caller's), or null when there was none.
     void add_registry_key(HKEY existing);
@@ -104,7 +116,8 @@ public:
     void set_result(bool done, std::wstring text);
 
     // Undoes this run's entries, last first, and empties entries. Never throws: a step that
-    // fails does not stop the others. Returns the entries that could not be (wholly) undone; a
+    // fails does not stop the others. An entry below a folder users may change whose path no
+    // longer passes its check is left as it stands, its backup too. Returns the entries that could not be (wholly) undone; a
     // backup that could not be moved back is still named in its entry's backup.
     std::vector<entry> rollback() noexcept;
 
@@ -140,10 +153,12 @@ inline constexpr wchar_t uninstall_root[] = L"Software\\Microsoft\\Windows\\Curr
 bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring& backup);
 
 // Removes a file or an empty folder, clearing its read-only attribute first. An empty or
-// absent path is no failure.
-bool remove_path(const std::wstring& path);
+// absent path is no failure. Below checked_below, through a checked handle: a path that fails
+// its check stays (false).
+bool remove_path(const std::wstring& path, const std::wstring& checked_below = {});
 
-// Moves a backup back to its place, keeping the attributes the original had.
-bool restore_backup(const std::wstring& backup, const std::wstring& target);
+// Moves a backup back to its place, keeping the attributes the original had. Below
+// checked_below, into the checked handle of its folder, never over what stands there.
+bool restore_backup(const std::wstring& backup, const std::wstring& target, const std::wstring& checked_below = {});
 
 } // namespace journal_details

@@ -1,5 +1,7 @@
 #include "installer/payload/file_check.hpp"
 
+#include "foundation/errors/error.hpp"
+
 #include <boost/system/system_error.hpp>
 
 #include <algorithm>
@@ -81,5 +83,20 @@ std::uint32_t crc_of_file(const std::filesystem::path& file) {
                 throw;
         }
         wait_one_second();
+    }
+}
+
+std::uint32_t crc_of_held_file(void* file) {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        vd::throw_system_error();
+    std::uint32_t crc = 0;
+    std::vector<char> block(64 * 1024);
+    for (DWORD read = 0;;) {
+        if (!::ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &read, nullptr))
+            vd::throw_system_error();
+        if (read == 0)
+            return crc;
+        crc = crc32_update(crc, block.data(), read);
     }
 }

@@ -16,3 +16,7 @@ std::uint32_t read_file_crc(const std::filesystem::path& file);
 
 // read_file_crc with up to three more attempts, one second apart, on a sharing violation.
 std::uint32_t crc_of_file(const std::filesystem::path& file);
+
+// The CRC-32 of the whole file that the handle holds (opened with GENERIC_READ), read from its
+// start through that handle. Throws std::system_error.
+std::uint32_t crc_of_held_file(void* file);

@@ -4,6 +4,7 @@
 #include "installer/payload/extraction_failure.hpp"
 #include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
+#include "foundation/errors/error.hpp"
 #include "foundation/system/folder_tree.hpp"
 #include "foundation/system/path.hpp"
 #include "foundation/ui/window.hpp"
@@ -167,28 +168,26 @@ std::vector<payload_extractor::shared_folder> payload_extractor::shared_folders(
     return folders;
 }
 
-std::unique_ptr<std::ofstream> payload_extractor::open_target(const fs::path& target) {
-    // Looked at again here: the callback has made folders since the file was announced.
-    refuse_links_below_user_folders(target);
+vd::unique_file payload_extractor::open_target(const fs::path& target, const std::wstring& checked_below) {
+    const auto parent = target.parent_path();
+    vd::unique_file folder;
     clear_runtime_errors();
-    if (fs::exists(target)) {
-        clear_runtime_errors();
-        fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);  // clears read-only
-    } else {
-        clear_runtime_errors();
-        const auto parent = target.parent_path();
-        if (!parent.empty() && !fs::exists(parent))
-            vd::create_folders(parent);
-    }
-    grant_shared_folders(target.parent_path());
-    clear_runtime_errors();
-    return std::make_unique<std::ofstream>(target, std::ios::binary | std::ios::out | std::ios::trunc);
+    if (!checked_below.empty())
+        folder = checked_folders(checked_below, parent, target, true);
+    else if (!parent.empty() && !fs::exists(parent))
+        vd::create_folders(parent);
+    grant_shared_folders(parent, checked_below);
+    // Made in its folder, held meanwhile; never truncated before it has passed its check.
+    auto file = create_checked_file(checked_below, target);
+    if (!::SetEndOfFile(file.get()))
+        vd::throw_system_error();
+    return file;
 }
 
 // The listed shared folders at or above a folder, outermost first, found in the tree without
-// the disk: each its index in listed_ and the length of its text in form. Also where the check
-// for links starts: the outermost listed folder, or the folder below the outermost base that
-// users may write below, whichever comes first.
+// the disk: each its index in listed_ and the length of its text in form. Also the folder that
+// everything below is checked against: the one above the outermost listed folder, or the
+// outermost base that users may write below, whichever comes first.
 payload_extractor::folders_above payload_extractor::shared_folders_above(const fs::path& form) {
     const std::wstring& text = form.native();
     folders_above above;
@@ -199,35 +198,38 @@ payload_extractor::folders_above payload_extractor::shared_folders_above(const f
         node = shared_child(node, element.native(), false);
         if (node == no_listing)
             break;
+        const auto above_element = end;
         const auto at = text.find(element.native(), end);
         end = at == std::wstring::npos ? text.size() : at + element.native().size();
         const auto& current = shared_nodes_[node];
-        if (!above.check_from && (below_guard || current.listed != no_listing))
-            above.check_from = end;
+        if (!above.checked_below && (below_guard || current.listed != no_listing))
+            above.checked_below = above_element;
         below_guard = below_guard || current.guards_below;
         if (current.listed != no_listing)
             above.listed.push_back({current.listed, end});
     }
-    // Further below a guarded base than the tree knows, or right in it: from its child on.
-    if (!above.check_from && below_guard)
-        above.check_from = end + 1;
+    // Further below a guarded base than the tree knows, or right in it: checked against it.
+    if (!above.checked_below && below_guard)
+        above.checked_below = end;
     return above;
 }
 
-void payload_extractor::refuse_links_below_user_folders(const fs::path& file) {
+std::wstring payload_extractor::checked_base_of(const fs::path& file) {
     const fs::path form = vd::details::normal_form(file.parent_path());
-    const auto check_from = shared_folders_above(form).check_from;
-    if (!check_from)
-        return;
-    if (*check_from <= form.native().size())
-        refuse_linked_folders(form.native().substr(0, *check_from), form, file);
-    refuse_linked_file(file);
+    const auto length = shared_folders_above(form).checked_below;
+    if (!length)
+        return {};
+    std::wstring base = form.native().substr(0, *length);
+    if (base.size() > 3 && (base.back() == L'\\' || base.back() == L'/'))
+        base.pop_back();
+    return base;
 }
 
 // Opens each listed folder to all users once, through the first file written in or below
 // it, before that file exists, so that the file inherits the users' access. The disk is asked
-// only whether the file's folder is there, which makes every folder above it a folder too.
-void payload_extractor::grant_shared_folders(const fs::path& folder) {
+// only whether the file's folder is there, which makes every folder above it a folder too; each
+// grant goes through a handle checked against the folder users may change above it.
+void payload_extractor::grant_shared_folders(const fs::path& folder, const std::wstring& checked_below) {
     if (ungranted_ == 0)
         return;
     const fs::path form = vd::details::normal_form(folder);
@@ -246,7 +248,7 @@ void payload_extractor::grant_shared_folders(const fs::path& folder) {
     for (const auto& item : above) {
         listed_[item.listed].granted = true;
         --ungranted_;
-        grant_users_on_folder(fs::path(form.native().substr(0, item.length)), FILE_ALL_ACCESS,
+        grant_users_on_folder(checked_below, fs::path(form.native().substr(0, item.length)), FILE_ALL_ACCESS,
                               OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     }
 }

@@ -1,14 +1,12 @@
 #include "installer/payload/linked_folders.hpp"
 
 #include "foundation/errors/error.hpp"
+#include "foundation/system/path.hpp"
 #include "foundation/system/security.hpp"
 
-#include <algorithm>
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -16,101 +14,252 @@ namespace {
 
 const std::error_code linked_error(reparse_point_encountered, std::system_category());
 
-// The file that would have gone through the link comes first: the install page names it.
-[[noreturn]] void throw_linked(const fs::path& file, const fs::path& link) {
-    throw fs::filesystem_error("reparse point below a folder users can change", file, link, linked_error);
-}
-
-[[noreturn]] void throw_linked(const fs::path& link) {
-    throw fs::filesystem_error("reparse point below a folder users can change", link, linked_error);
-}
-
 bool is_missing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// The attributes of the item itself: GetFileAttributesW does not follow a reparse point at the
-// end of the path. Empty when nothing is there.
-std::optional<DWORD> own_attributes(const fs::path& item) {
-    const DWORD attributes = ::GetFileAttributesW(item.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return attributes;
-    const DWORD error = ::GetLastError();
-    if (is_missing(error))
-        return std::nullopt;
-    vd::throw_system_error(error);
+bool is_separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
 }
 
-// Every folder from folder up to the shortest one whose text is at least shortest long,
-// outermost first, as far as they exist.
-void refuse_folder_chain(const fs::path& folder, const fs::path& file, std::size_t shortest) {
-    if (folder.native().size() < shortest)
-        return;
-    std::vector<fs::path> chain{folder};
-    while (chain.back().has_relative_path()) {
-        auto parent = chain.back().parent_path();
-        if (parent.native().size() < shortest || parent == chain.back())
-            break;
-        chain.push_back(std::move(parent));
-    }
-    for (auto current = chain.rbegin(); current != chain.rend(); ++current) {
-        const auto attributes = own_attributes(*current);
-        if (!attributes)
+std::wstring_view without_trailing_separators(std::wstring_view text) {
+    while (text.size() > 3 && is_separator(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// By the file system's own rule for names: ordinal, case ignored.
+bool same_text(std::wstring_view a, std::wstring_view b) {
+    a = without_trailing_separators(a);
+    b = without_trailing_separators(b);
+    return a.size() == b.size() &&
+           ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Where the base really is, once for a walk: the system names the user's folders where it puts
+// them, and that may be through a link of the administrator's (a profile moved to another disk).
+class checked_base {
+public:
+    explicit checked_base(const fs::path& base) : base_(without_trailing_separators(base.native())) {
+        if (base_.empty())
             return;
-        if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            throw_linked(file, *current);
+        const vd::unique_file folder(::CreateFileW(base.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!folder)
+            vd::throw_system_error();
+        final_ = vd::final_path(folder.get()).native();
     }
+
+    // The final path that path must have: the base's, followed by the rest of path. Empty when
+    // path does not lie below the base.
+    std::optional<std::wstring> intended(std::wstring_view path) const {
+        if (path.size() < base_.size() || !same_text(path.substr(0, base_.size()), base_) ||
+            (path.size() > base_.size() && !is_separator(path[base_.size()]) && !is_separator(base_.back())))
+            return std::nullopt;
+        return final_ + std::wstring(path.substr(base_.size()));
+    }
+
+    bool empty() const noexcept { return base_.empty(); }
+
+    void check(HANDLE held, std::wstring_view path, const fs::path& file) const {
+        if (!base_.empty()) {
+            const auto wanted = intended(path);
+            if (!wanted || !same_text(vd::final_path(held).native(), *wanted))
+                throw_linked(file, fs::path(path));
+        }
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        BY_HANDLE_FILE_INFORMATION information{};
+        if (!::GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, sizeof tag) ||
+            !::GetFileInformationByHandle(held, &information))
+            vd::throw_system_error();
+        // A second name makes the file another's too: what is done to it is done to that file,
+        // wherever it lies.
+        if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && information.nNumberOfLinks > 1))
+            throw_linked(file, fs::path(path));
+    }
+
+private:
+    std::wstring base_;
+    std::wstring final_;
+};
+
+// Wine opens what a link leads to even with FILE_FLAG_OPEN_REPARSE_POINT, and without a base the
+// handle cannot tell: the name can. (With a base the final path tells.)
+void refuse_linked_name(const wchar_t* path, const fs::path& file) {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        throw_linked(file, path);
+}
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A folder held on the way down: nobody renames it, or puts a link in its place, while it is.
+constexpr DWORD share_but_delete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD unlinked = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+
+vd::unique_file open_item(const wchar_t* path, DWORD access, DWORD share) {
+    return vd::unique_file(::CreateFileW(path, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share, nullptr, OPEN_EXISTING, unlinked, nullptr));
+}
+
+void delete_through(HANDLE held) noexcept {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof gone);
+}
+
+// Opens, or makes and opens, the folder at level and checks it; the folder above it is held.
+vd::unique_file next_folder(const checked_base& base, const wchar_t* level, const fs::path& file, bool make,
+                            const folder_made& made, std::size_t length) {
+    vd::unique_file folder = open_item(level, 0, share_but_delete);
+    if (!folder) {
+        const DWORD error = ::GetLastError();
+        if (!is_missing(error))
+            vd::throw_system_error(error);
+        if (!make)
+            return {};
+        if (!::CreateDirectoryW(level, nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+            vd::throw_system_error();
+        const bool made_here = ::GetLastError() != ERROR_ALREADY_EXISTS;
+        folder = open_item(level, DELETE, share_but_delete);
+        if (!folder)
+            vd::throw_system_error();
+        try {
+            base.check(folder.get(), std::wstring_view(level, length), file);
+        } catch (...) {
+            if (made_here)
+                delete_through(folder.get());
+            throw;
+        }
+        if (made_here && made)
+            made(std::wstring_view(level, length));
+        return folder;
+    }
+    base.check(folder.get(), std::wstring_view(level, length), file);
+    return folder;
+}
+
+// A read-only file refuses to be opened for writing: the attribute goes through a handle that
+// may not write, which then opens the same file again, by no name, for writing. Anything else
+// that refused (a folder in the file's place) is ERROR_ACCESS_DENIED as before.
+vd::unique_file writable_again(const checked_base& checked, const fs::path& path, DWORD access, DWORD share, DWORD flags) {
+    const vd::unique_file attributes_only(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
+                                                        OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!attributes_only)
+        vd::throw_system_error(ERROR_ACCESS_DENIED);
+    if (!checked.empty())
+        checked.check(attributes_only.get(), path.native(), path);
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(attributes_only.get(), FileBasicInfo, &basic, sizeof basic))
+        vd::throw_system_error();
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY) || (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        vd::throw_system_error(ERROR_ACCESS_DENIED);
+    basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(attributes_only.get(), FileBasicInfo, &basic, sizeof basic))
+        vd::throw_system_error();
+    vd::unique_file file(::ReOpenFile(attributes_only.get(), access, share, flags));
+    if (!file)
+        vd::throw_system_error();
+    return file;
 }
 
 } // namespace
 
-void refuse_linked_folders(const fs::path& first, const fs::path& folder, const fs::path& file) {
-    refuse_folder_chain(folder, file, first.native().size());
+void throw_linked(const fs::path& file, const fs::path& item) {
+    if (file == item || file.empty())
+        throw fs::filesystem_error("reparse point below a folder users can change", item, linked_error);
+    throw fs::filesystem_error("reparse point below a folder users can change", file, item, linked_error);
 }
 
-void refuse_links_below(const fs::path& root, const fs::path& folder, const fs::path& file) {
-    refuse_folder_chain(folder, file, root.native().size() + 1);
+void check_held(HANDLE held, const fs::path& base, const fs::path& path, const fs::path& file) {
+    checked_base(base).check(held, path.native(), file);
 }
 
-vd::unique_file open_unlinked(const fs::path& path, DWORD access) {
-    // Wine opens what a link leads to even with FILE_FLAG_OPEN_REPARSE_POINT, and then the
-    // handle cannot tell; the name can.
-    const auto attributes = own_attributes(path);
-    if (!attributes)
-        return {};
-    if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        throw_linked(path);
-    vd::unique_file handle(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) {
+vd::unique_file open_checked(const fs::path& base, const fs::path& path, DWORD access, const fs::path& file) {
+    const checked_base checked(base);
+    if (checked.empty())
+        refuse_linked_name(path.c_str(), file);
+    vd::unique_file item = open_item(path.c_str(), access, share_all);
+    if (!item) {
         const DWORD error = ::GetLastError();
         if (is_missing(error))
             return {};
         vd::throw_system_error(error);
     }
-    // Asked of the handle that the caller acts through: a link swapped in after the name was
-    // looked at is caught here. A second name makes the file another's too: what the grant
-    // or the move does to it, it does to that file wherever it lies.
-    BY_HANDLE_FILE_INFORMATION held{};
-    if (!::GetFileInformationByHandle(handle.get(), &held))
-        vd::throw_system_error();
-    if ((held.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (!(held.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && held.nNumberOfLinks > 1))
-        throw_linked(path);
-    return handle;
+    checked.check(item.get(), path.native(), file);
+    return item;
 }
 
-void refuse_linked_file(const fs::path& file) {
-    open_unlinked(file, 0);
+vd::unique_file create_checked_file(const fs::path& base, const fs::path& path) {
+    const checked_base checked(base);
+    // Only a checked file may have to be deleted again, through its handle.
+    const DWORD access = GENERIC_READ | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | (checked.empty() ? 0 : DELETE);
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = checked.empty() ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+    vd::unique_file file(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_ALWAYS, flags, nullptr));
+    const DWORD error = ::GetLastError();
+    const bool made_here = file && error != ERROR_ALREADY_EXISTS;
+    if (!file && error == ERROR_ACCESS_DENIED)
+        file = writable_again(checked, path, access, share, flags);
+    else if (!file)
+        vd::throw_system_error(error);
+    if (checked.empty())
+        return file;
+    try {
+        checked.check(file.get(), path.native(), path);
+    } catch (...) {
+        if (made_here)
+            delete_through(file.get());
+        throw;
+    }
+    return file;
+}
+
+vd::unique_file checked_folders(const fs::path& base, const fs::path& folder, const fs::path& file, bool make,
+                                const folder_made& made) {
+    const checked_base checked(base);
+    // The whole folder there and checked is the usual case: one open.
+    if (vd::unique_file whole = open_item(folder.c_str(), 0, share_but_delete)) {
+        checked.check(whole.get(), folder.native(), file);
+        return whole;
+    }
+    const DWORD error = ::GetLastError();
+    if (!is_missing(error))
+        vd::throw_system_error(error);
+    if (!checked.intended(folder.native()))
+        throw_linked(file, folder);
+    // From the base down, in one text cut short at each level.
+    std::wstring text = folder.native();
+    const std::size_t length = text.size();
+    std::size_t end = without_trailing_separators(base.native()).size();
+    vd::unique_file held;
+    while (end < length) {
+        while (end < length && is_separator(text[end]))
+            ++end;
+        while (end < length && !is_separator(text[end]))
+            ++end;
+        const wchar_t cut = text[end];
+        text[end] = L'\0';
+        vd::unique_file next = next_folder(checked, text.c_str(), file, make, made, end);
+        text[end] = cut;
+        if (!next)
+            return held;
+        held = std::move(next);
+    }
+    return held;
+}
+
+void refuse_linked(const fs::path& base, const fs::path& file) {
+    checked_folders(base, file.parent_path(), file, false);
+    open_checked(base, file, 0, file);
 }
 
 namespace {
 
-void grant_through_handle(const fs::path& item, std::uint32_t mask, std::uint32_t inheritance) {
+void grant_through_handle(const fs::path& base, const fs::path& item, std::uint32_t mask, std::uint32_t inheritance) {
     vd::unique_file handle;
     try {
-        handle = open_unlinked(item, READ_CONTROL | WRITE_DAC);
+        handle = open_checked(base, item, READ_CONTROL | WRITE_DAC, item);
     } catch (const fs::filesystem_error&) {
         throw;
     } catch (const std::system_error&) {
@@ -122,96 +271,10 @@ void grant_through_handle(const fs::path& item, std::uint32_t mask, std::uint32_
 
 } // namespace
 
-void grant_users_on_folder(const fs::path& folder, std::uint32_t mask, std::uint32_t inheritance) {
-    grant_through_handle(folder, mask, inheritance);
+void grant_users_on_folder(const fs::path& base, const fs::path& folder, std::uint32_t mask, std::uint32_t inheritance) {
+    grant_through_handle(base, folder, mask, inheritance);
 }
 
-void grant_users_on_file(const fs::path& file, std::uint32_t mask) {
-    grant_through_handle(file, mask, 0);
-}
-
-namespace {
-
-FILE_BASIC_INFO basic_info(HANDLE file) {
-    FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
-        vd::throw_system_error();
-    return basic;
-}
-
-bool set_attributes(HANDLE file, FILE_BASIC_INFO basic, DWORD attributes) noexcept {
-    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
-}
-
-// The name in the form that the system passes on as it stands: SetFileInformationByHandle
-// hands a rename's name to the file system, which takes no relative or DOS-only form.
-std::wstring system_form(const fs::path& path) {
-    const auto& text = path.native();
-    return text.starts_with(L"\\\\?\\") ? L"\\??\\" + text.substr(4) : L"\\??\\" + text;
-}
-
-bool rename_held_file(HANDLE file, const fs::path& target) {
-    const std::wstring name = system_form(target);
-    std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::copy(name.begin(), name.end(), rename->FileName);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
-}
-
-// Another volume: the bytes go through the handle into a new file, then the held file is
-// deleted through it. What was copied goes again when that fails.
-void copy_and_delete_held_file(HANDLE file, const fs::path& target) {
-    vd::unique_file copy(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!copy)
-        vd::throw_system_error();
-    const auto discard = [&](DWORD error) {
-        copy.reset();
-        ::DeleteFileW(target.c_str());
-        vd::throw_system_error(error);
-    };
-    LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
-        discard(::GetLastError());
-    std::vector<char> bytes(64 * 1024);
-    for (DWORD read = 0;;) {
-        if (!::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-            discard(::GetLastError());
-        if (read == 0)
-            break;
-        DWORD written = 0;
-        if (!::WriteFile(copy.get(), bytes.data(), read, &written, nullptr) || written != read)
-            discard(::GetLastError());
-    }
-    FILE_DISPOSITION_INFO gone{TRUE};
-    if (!::SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone))
-        discard(::GetLastError());
-}
-
-} // namespace
-
-void move_held_file(HANDLE file, const fs::path& target) {
-    const FILE_BASIC_INFO basic = basic_info(file);
-    const DWORD attributes = basic.FileAttributes;
-    // A read-only file refuses to be deleted, and so to leave another volume; the backup
-    // carries the attribute again.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) && !set_attributes(file, basic, attributes & ~FILE_ATTRIBUTE_READONLY))
-        vd::throw_system_error();
-    try {
-        if (!rename_held_file(file, target)) {
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_NOT_SAME_DEVICE)
-                vd::throw_system_error(error);
-            copy_and_delete_held_file(file, target);
-            ::SetFileAttributesW(target.c_str(), attributes);
-            return;
-        }
-    } catch (...) {
-        set_attributes(file, basic, attributes);
-        throw;
-    }
-    set_attributes(file, basic, attributes);
+void grant_users_on_file(const fs::path& base, const fs::path& file, std::uint32_t mask) {
+    grant_through_handle(base, file, mask, 0);
 }

@@ -2,17 +2,21 @@
 // elevated, still writes: the user's own application data, Start menu and desktop, the public
 // desktop, and the shared folders that the installer opens to every user (ProgramData\Vandrel).
 // A link put there (a junction, a symbolic link, a mount point: a reparse point), or a hard link
-// in place of a file, would send the installer's files, grants and moves into a folder the user
-// may not change, the system folder for one. Nothing is created, written, granted, moved aside or
-// deleted through one: the check runs from the user's folder down to the file, the file
-// included, and a grant or a move goes through the handle that was checked. Other folders, the
-// installation folder among them, may well be links.
+// in place of a file, would send the installer's files, grants, moves and deletions into a
+// folder the user may not change, the system folder for one; and a name looked at first and
+// used afterwards may lead elsewhere by the time it is used. So below such a folder (the base)
+// everything is opened once, without following a link, checked through that handle (its final
+// path is the base's own followed by the rest of the path, it is no reparse point, a file has one
+// name), and then acted on through that same handle. Other folders, the installation folder
+// among them, may well be links.
 #pragma once
 
 #include "foundation/system/unique_any.hpp"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <string_view>
 
 #include <windows.h>
 
@@ -20,34 +24,47 @@
 // install page); MinGW's winerror.h does not have it.
 inline constexpr int reparse_point_encountered = 4395;
 
-// When a folder from first down to folder (both inclusive; both in normal form, first at or
-// above folder) is a reparse point: throws std::filesystem::filesystem_error with the system
-// error reparse_point_encountered, naming the file and then the outermost such folder. Folders
-// not made yet are none; a folder whose attributes cannot be read throws that error.
-void refuse_linked_folders(const std::filesystem::path& first, const std::filesystem::path& folder,
-                           const std::filesystem::path& file);
+// What a refusal throws: std::filesystem::filesystem_error with the system error
+// reparse_point_encountered, naming file (the file that would have gone through the link) and
+// then the item that failed its check.
+[[noreturn]] void throw_linked(const std::filesystem::path& file, const std::filesystem::path& item);
 
-// The same for the folders strictly below root down to folder: root is a folder the system
-// names for the user (the user's Start menu, say), which may lie where the system puts it.
-void refuse_links_below(const std::filesystem::path& root, const std::filesystem::path& folder,
-                        const std::filesystem::path& file);
+// Checks through held that it holds path: with a base, its final path is base's own followed by
+// the rest of path (path lies below base, or is base); with an empty base that is not asked.
+// Either way it is no reparse point, and a file has one name. Throws as above.
+void check_held(HANDLE held, const std::filesystem::path& base, const std::filesystem::path& path,
+                const std::filesystem::path& file);
 
-// Opens what stands at path with the access asked, without following a link, and throws as
-// above when it is a reparse point, or a file with more than one name (a hard link). An empty
-// holder when nothing is there; any other failure to open throws that error.
-vd::unique_file open_unlinked(const std::filesystem::path& path, DWORD access);
+// Opens what stands at path (a file or a folder) with the access asked, without following a
+// link, and checks it as check_held does. An empty holder when nothing is there; any other
+// failure to open throws that system error. Others may read, write and delete it meanwhile.
+vd::unique_file open_checked(const std::filesystem::path& base, const std::filesystem::path& path, DWORD access,
+                             const std::filesystem::path& file);
 
-// The file itself refused as open_unlinked refuses it; nothing there is no failure.
-void refuse_linked_file(const std::filesystem::path& file);
+// Opens the file at path to be written and read back, making it when it is missing and never
+// truncating it, and checks it as check_held does. A file made here that fails its check is
+// deleted through its handle; a read-only one loses the attribute through it. Others may read and
+// write it meanwhile, not move it. With an empty base (the installation folder) it is opened as
+// it stands, a link followed, and not checked. Throws as above, or the system's error.
+vd::unique_file create_checked_file(const std::filesystem::path& base, const std::filesystem::path& path);
+
+// Every folder below base down to folder, in one walk from base down over one text: each is
+// opened, or made and then opened, and checked, and held (without delete sharing: nobody moves
+// it) until the one below it is checked. Each folder made is reported to made, outermost first.
+// A folder made here that fails its check is removed through its handle. Returns folder's
+// handle, or, when make is false and a folder is missing, the deepest one there (an empty holder
+// when none is). Throws as above, or the system's error of a folder that could not be made.
+using folder_made = std::function<void(std::wstring_view folder)>;
+vd::unique_file checked_folders(const std::filesystem::path& base, const std::filesystem::path& folder,
+                                const std::filesystem::path& file, bool make, const folder_made& made = {});
+
+// Looks without making anything: the deepest folder of file's that is there, and file itself if
+// it is, must pass their checks. Throws as above.
+void refuse_linked(const std::filesystem::path& base, const std::filesystem::path& file);
 
 // Grants BUILTIN\Users access to the folder, or to the file, through a handle opened by
-// open_unlinked. Throws as above when it is refused; any other failure leaves it as it was and
-// is not reported.
-void grant_users_on_folder(const std::filesystem::path& folder, std::uint32_t mask, std::uint32_t inheritance);
-void grant_users_on_file(const std::filesystem::path& file, std::uint32_t mask);
-
-// Moves the file that handle holds (opened by open_unlinked with DELETE, GENERIC_READ and
-// FILE_WRITE_ATTRIBUTES) to target, a fresh name, with the attributes it had; across volumes
-// its bytes are copied through the handle and the file is deleted through it. Throws
-// std::system_error, and the file stays as it was.
-void move_held_file(HANDLE file, const std::filesystem::path& target);
+// open_checked. Throws as above when it is refused; any other failure leaves it as it was and is
+// not reported.
+void grant_users_on_folder(const std::filesystem::path& base, const std::filesystem::path& folder, std::uint32_t mask,
+                           std::uint32_t inheritance);
+void grant_users_on_file(const std::filesystem::path& base, const std::filesystem::path& file, std::uint32_t mask);

@@ -4,6 +4,7 @@
 #include "installer/payload/extraction_failure.hpp"
 #include "installer/payload/file_check.hpp"
 #include "installer/payload/linked_folders.hpp"
+#include "foundation/errors/error.hpp"
 
 #include <boost/core/ref.hpp>
 #include <boost/iostreams/copy.hpp>
@@ -48,7 +49,7 @@ payload_extractor::payload_extractor(std::wstring install_folder, std::wstring s
 }
 
 const payload_file* payload_extractor::record_in_progress() const noexcept {
-    return remaining_ ? &records_[next_record_ - 1] : nullptr;
+    return remaining_ ? &records_[next_record_ - 1] : checking_;
 }
 
 std::streamsize payload_extractor::write(const char* data, std::streamsize n) {
@@ -101,6 +102,9 @@ void payload_extractor::header_complete() {
     header_.reset();
     for (auto& record : records_)
         record.target = append_checked(expand_folder_template(record.target), record.file_name()).wstring();
+    // Once every template has listed its folders.
+    for (auto& record : records_)
+        record.checked_below = checked_base_of(record.target);
     total_ = payload_total(header_size_, records_);
     consumed_ = header_size_;
     tell_or_stop(notification::progress{consumed_, total_});
@@ -131,16 +135,19 @@ std::streamsize payload_extractor::write_record(const char* data, std::streamsiz
 
 void payload_extractor::begin_record() {
     const auto& record = records_[next_record_ - 1];
-    // Before the callback, which journals the file and makes its folders.
-    refuse_links_below_user_folders(record.target);
+    // Before the callback, which journals the file and makes its folders; a refusal names it.
+    if (!record.checked_below.empty()) {
+        checking_ = &record;
+        refuse_linked(record.checked_below, record.target);
+        checking_ = nullptr;
+    }
     const auto answer = tell(notification::file_begins{&record});
     if (answer == notification::result::stop)
         throw_compress_error(compress_error::interrupted);
     remaining_ = record.size;
     skipped_ = answer == notification::result::skip;
     if (!skipped_) {
-        file_ = open_target(record.target);
-        file_->exceptions(std::ios::failbit | std::ios::badbit);  // a failed open throws here
+        file_ = open_target(record.target, record.checked_below);
     }
 }
 
@@ -148,10 +155,10 @@ void payload_extractor::finish_record() {
     const auto& record = records_[next_record_ - 1];
     if (!skipped_) {
         write_pending();
-        clear_runtime_errors();
-        file_->close();
+        // Read back through the handle it was written through: the name may lead elsewhere now.
+        const auto crc = crc_of_held_file(file_.get());
         file_.reset();
-        if (crc_of_file(record.target) != record.crc)
+        if (crc != record.crc)
             throw_compress_error(compress_error::invalid_checksum);
         tell_or_stop(notification::file_done{&record});
     }
@@ -161,8 +168,12 @@ void payload_extractor::finish_record() {
 }
 
 void payload_extractor::write_pending() {
-    clear_runtime_errors();
-    file_->write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    for (std::size_t written = 0; written < pending_.size();) {
+        DWORD piece = 0;
+        if (!::WriteFile(file_.get(), pending_.data() + written, static_cast<DWORD>(pending_.size() - written), &piece, nullptr))
+            vd::throw_system_error();
+        written += piece;
+    }
     pending_.clear();
 }
 

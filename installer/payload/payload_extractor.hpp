@@ -6,13 +6,13 @@
 #include "installer/payload/notification.hpp"
 #include "installer/payload/payload_file.hpp"
 #include "foundation/streams/memstream.hpp"
+#include "foundation/system/unique_any.hpp"
 
 #include <boost/iostreams/categories.hpp>
 
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -50,14 +50,17 @@ public:
     void rethrow_failure() const;
 
     // The record whose bytes are being written, from its file_begins until its file_done
-    // has been answered; null between records.
+    // has been answered, or whose target is being looked at before its file_begins; null
+    // between records.
     const payload_file* record_in_progress() const noexcept;
 
     // Folder templates and shared folders.
     std::filesystem::path expand_folder_template(const std::wstring& folder_template);
     void add_shared_folder(const std::filesystem::path& folder);
-    std::unique_ptr<std::ofstream> open_target(const std::filesystem::path& target);
-    void grant_shared_folders(const std::filesystem::path& folder);
+    // The target opened to be written, its folders made; below a folder users may change
+    // (checked_below), through checked handles (linked_folders.hpp). Truncated.
+    vd::unique_file open_target(const std::filesystem::path& target, const std::wstring& checked_below = {});
+    void grant_shared_folders(const std::filesystem::path& folder, const std::wstring& checked_below = {});
     // The listed folders, in the order first listed.
     std::vector<shared_folder> shared_folders() const;
 
@@ -81,15 +84,16 @@ private:
     };
     struct folders_above {
         std::vector<listed_above> listed;
-        // The length of the first folder's text that is checked for links; one more than the
-        // form's length when only the file itself is.
-        std::optional<std::size_t> check_from;
+        // The length of the text of the folder that everything below it is checked against:
+        // the one above the outermost listed folder, or the outermost base that users may
+        // write below.
+        std::optional<std::size_t> checked_below;
     };
     folders_above shared_folders_above(const std::filesystem::path& form);
     // Below a shared folder or a folder that users may write below, nothing is created,
-    // written or granted through a link: the file that would go through one fails (see
-    // linked_folders.hpp).
-    void refuse_links_below_user_folders(const std::filesystem::path& file);
+    // written or granted through a link (see linked_folders.hpp): the folder checked against,
+    // or empty.
+    std::wstring checked_base_of(const std::filesystem::path& file);
     void guard_below(const std::filesystem::path& folder);
 
     std::wstring install_folder_;
@@ -100,7 +104,8 @@ private:
     std::uint64_t consumed_ = 0;
     std::uint64_t total_ = 0;
     std::unique_ptr<vd::memstream> header_;
-    std::unique_ptr<std::ofstream> file_;
+    vd::unique_file file_;
+    const payload_file* checking_ = nullptr;
     // The decompressor hands over at most 4096 bytes at a time, and std::filebuf passes a
     // piece of that size straight to the system: gathered here first, a file's bytes reach
     // the file system in a few large writes instead of thousands of small ones.

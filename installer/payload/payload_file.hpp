@@ -25,6 +25,10 @@ struct payload_file {
     std::uint32_t kind = 0;
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
+    // Not stored: set with target, the folder users may change that target lies below (the
+    // folder above the first one checked), or empty. Everything the installation does there goes
+    // through a handle checked against it (linked_folders.hpp).
+    std::wstring checked_below;
 
     // Reads the record's seven fields; a record that runs past the stream's end is
     // compress error 7.

@@ -26,28 +26,6 @@ void create_admin_only_folder(const fs::path& path) {
     }
 }
 
-// The path of the file that the handle holds, links resolved, without the "\\?\" that the
-// system puts before it.
-fs::path final_path_of(HANDLE file) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0)
-            vd::throw_system_error();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(length);
-    }
-    if (path.starts_with(LR"(\\?\UNC\)"))
-        return LR"(\\)" + path.substr(8);
-    if (path.starts_with(LR"(\\?\)"))
-        return path.substr(4);
-    return path;
-}
-
 bool is_reparse_point(HANDLE file) {
     FILE_ATTRIBUTE_TAG_INFO information{};
     if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &information, sizeof information))
@@ -72,7 +50,7 @@ bool owned_by_administrators(HANDLE folder) {
 // The folder that the handle holds is the one made at intended: reached through no link, itself
 // none, and owned by Administrators, which no user's process can make it. Its path, as checked.
 fs::path checked_path(HANDLE folder, const fs::path& intended) {
-    fs::path path = final_path_of(folder);
+    fs::path path = vd::final_path(folder);
     if (is_reparse_point(folder) || !vd::same_path_text(path, intended))
         vd::throw_system_error(reparse_point_encountered);
     if (!owned_by_administrators(folder))

@@ -37,6 +37,19 @@ void restrict_library_search() {
         vd::throw_system_error();
 }
 
+bool request_redirection_trust(set_mitigation_policy_function set_policy) {
+    if (!set_policy)
+        return false;
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+    policy.EnforceRedirectionTrust = 1;
+    return set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) != FALSE;
+}
+
+bool request_redirection_trust() {
+    return request_redirection_trust(vd::find_export<set_mitigation_policy_function>(
+        ::GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy"));
+}
+
 void processor_check() {
     if (::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE))
         return;

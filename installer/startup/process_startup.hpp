@@ -2,10 +2,22 @@
 // before the program entry, and the program entry's own steps.
 #pragma once
 
+#include <windows.h>
+
 // From here on every library loaded by name, by us or by the system's own libraries, comes from
 // the system folder: never from this program's folder, which is wherever a download put it, nor
 // from the current folder. The first thing the process does.
 void restrict_library_search();
+
+// Asks the system not to follow a junction that a user without administrator rights made
+// (ProcessRedirectionTrustPolicy, EnforceRedirectionTrust). The system's own answer: where it
+// has no such policy (before Windows 8, or one that does not know it), the process goes on as
+// before, so a refusal never ends it. set_policy stands for SetProcessMitigationPolicy; null
+// is a system without it. True when the policy was set.
+using set_mitigation_policy_function = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T length);
+bool request_redirection_trust(set_mitigation_policy_function set_policy);
+// The same with the system's own function, looked up in kernel32.
+bool request_redirection_trust();
 
 // Ends the process with a message in three languages (exit code 1) when the processor has no
 // SSE2, which the whole program is built for.

@@ -69,7 +69,7 @@ public:
     }
     notification::result operator()(const notification::file_begins& n) {
         std::printf("file_begins %s\n", utf8(n.file->target).c_str());
-        journal_.add_file(n.file->target, static_cast<std::int32_t>(n.file->kind), false);
+        journal_.add_file(n.file->target, static_cast<std::int32_t>(n.file->kind), false, n.file->checked_below);
         return notification::result::proceed;
     }
     notification::result operator()(const notification::file_done& n) {

@@ -225,7 +225,7 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
         EXPECT_TRUE(named.starts_with(link_case.link.wstring()) && named.ends_with(L"\\data.dat")) << named;
         if (link_case.hard_link)
         {
-            EXPECT_THROW(grant_users_on_file(link_case.link, FILE_GENERIC_READ), fs::filesystem_error);
+            EXPECT_THROW(grant_users_on_file(common, link_case.link, FILE_GENERIC_READ), fs::filesystem_error);
         }
         EXPECT_EQ(recorder.targets(file_begins_event).size(), 1u) << "the file is refused before the callback hears of it";
         EXPECT_EQ(read_file(scratch / L"work" / L"first.dat"), "1");

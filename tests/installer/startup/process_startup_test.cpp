@@ -51,3 +51,45 @@ TEST(process_startup, libraries_by_name_come_from_the_system_folder_only) {
     EXPECT_FALSE(std::filesystem::exists(current / L"library_marker.dll.loaded"));
     EXPECT_TRUE(system) << "error " << ::GetLastError();
 }
+
+namespace {
+
+struct policy_request {
+    int calls = 0;
+    PROCESS_MITIGATION_POLICY policy{};
+    SIZE_T length = 0;
+    DWORD flags = 0;
+    BOOL answer = TRUE;
+};
+policy_request* current_request = nullptr;
+
+BOOL WINAPI recording_set_policy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T length) {
+    auto& request = *current_request;
+    ++request.calls;
+    request.policy = policy;
+    request.length = length;
+    request.flags = static_cast<const PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY*>(buffer)->Flags;
+    return request.answer;
+}
+
+} // namespace
+
+// Asked for with the enforcing flag alone; a system that refuses it, or lacks the function,
+// leaves the process running as before.
+TEST(process_startup, junctions_of_users_are_refused_where_the_system_can) {
+    for (const BOOL answer : {TRUE, FALSE}) {
+        policy_request request{.answer = answer};
+        current_request = &request;
+        EXPECT_EQ(request_redirection_trust(recording_set_policy), answer != FALSE);
+        current_request = nullptr;
+        EXPECT_EQ(request.calls, 1);
+        EXPECT_EQ(request.policy, ProcessRedirectionTrustPolicy);
+        EXPECT_EQ(static_cast<int>(request.policy), 16);
+        EXPECT_EQ(request.length, sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY));
+        EXPECT_EQ(request.flags, 1u) << "EnforceRedirectionTrust, and not the audit flag";
+    }
+    EXPECT_FALSE(request_redirection_trust(nullptr));
+    // The system's own function: Windows before 8.1 refuses the policy, Wine takes it without
+    // acting on it; neither throws.
+    EXPECT_NO_THROW(request_redirection_trust());
+}

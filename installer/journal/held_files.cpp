@@ -1,0 +1,176 @@
+#include "installer/journal/held_files.hpp"
+
+#include "foundation/errors/error.hpp"
+#include "foundation/system/library.hpp"
+#include "foundation/system/unique_any.hpp"
+#include "installer/payload/linked_folders.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <winternl.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+FILE_BASIC_INFO basic_info(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        vd::throw_system_error();
+    return basic;
+}
+
+bool set_attributes(HANDLE file, FILE_BASIC_INFO basic, DWORD attributes) noexcept {
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+// Read-only files refuse to be deleted, and so to leave another volume: the attribute goes for
+// the step and comes back when the step fails. The attributes the file had.
+DWORD clear_read_only(HANDLE file, FILE_BASIC_INFO& basic) {
+    basic = basic_info(file);
+    const DWORD attributes = basic.FileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !set_attributes(file, basic, attributes & ~FILE_ATTRIBUTE_READONLY))
+        vd::throw_system_error();
+    return attributes;
+}
+
+bool dispose(HANDLE item) noexcept {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return ::SetFileInformationByHandle(item, FileDispositionInfo, &gone, sizeof gone) != FALSE;
+}
+
+// The name as the file system takes it: SetFileInformationByHandle hands a rename's name on as
+// it stands, and no file system takes a relative or DOS-only form.
+std::wstring system_form(const fs::path& path) {
+    const auto& text = path.native();
+    return text.starts_with(L"\\\\?\\") ? L"\\??\\" + text.substr(4) : L"\\??\\" + text;
+}
+
+// The native rename, whose name is relative to root when root is given. The documented call
+// below SetFileInformationByHandle: Wine's SetFileInformationByHandle makes a full path of any
+// name first, and then refuses the root.
+DWORD rename_held(HANDLE file, HANDLE root, const std::wstring& name) noexcept {
+    using set_information_function = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+    using status_to_error_function = ULONG(NTAPI*)(NTSTATUS);
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    const auto set_information = vd::find_export<set_information_function>(ntdll, "NtSetInformationFile");
+    const auto status_to_error = vd::find_export<status_to_error_function>(ntdll, "RtlNtStatusToDosError");
+    if (!set_information || !status_to_error)
+        return ERROR_PROC_NOT_FOUND;
+    std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = root;
+    rename->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    std::copy(name.begin(), name.end(), rename->FileName);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = set_information(file, &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+    return status >= 0 ? ERROR_SUCCESS : status_to_error(status);
+}
+
+// The bytes of the held file go through the handle into copy, from its start.
+void copy_held_bytes(HANDLE file, HANDLE copy) {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        vd::throw_system_error();
+    std::vector<char> bytes(64 * 1024);
+    for (DWORD read = 0;;) {
+        if (!::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+            vd::throw_system_error();
+        if (read == 0)
+            return;
+        DWORD written = 0;
+        if (!::WriteFile(copy, bytes.data(), read, &written, nullptr) || written != read)
+            vd::throw_system_error();
+    }
+}
+
+// Another volume: the bytes go into the new file copy, made at its name just now, and the held
+// file is deleted through its handle. What was copied goes again, through its own handle, when
+// that fails.
+void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes) {
+    try {
+        copy_held_bytes(file, copy);
+        if (!dispose(file))
+            vd::throw_system_error();
+    } catch (...) {
+        dispose(copy);
+        throw;
+    }
+    FILE_BASIC_INFO basic = basic_info(copy);
+    set_attributes(copy, basic, attributes);
+}
+
+} // namespace
+
+void move_held_file(HANDLE file, const fs::path& target) {
+    FILE_BASIC_INFO basic{};
+    const DWORD attributes = clear_read_only(file, basic);
+    try {
+        const DWORD error = rename_held(file, nullptr, system_form(target));
+        if (error == ERROR_NOT_SAME_DEVICE) {
+            // The backup's folder is the installer's own: its name is no one else's to change.
+            const vd::unique_file copy(::CreateFileW(target.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                                     0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!copy)
+                vd::throw_system_error();
+            copy_and_delete_held_file(file, copy.get(), attributes);
+            return;
+        }
+        if (error != ERROR_SUCCESS)
+            vd::throw_system_error(error);
+    } catch (...) {
+        set_attributes(file, basic, attributes);
+        throw;
+    }
+    set_attributes(file, basic, attributes);
+}
+
+bool delete_held(HANDLE item) noexcept {
+    try {
+        FILE_BASIC_INFO basic{};
+        const DWORD attributes = clear_read_only(item, basic);
+        if (dispose(item))
+            return true;
+        set_attributes(item, basic, attributes);
+    } catch (...) {
+    }
+    return false;
+}
+
+bool restore_held(HANDLE backup, HANDLE folder, const fs::path& base, const fs::path& target) noexcept {
+    FILE_BASIC_INFO basic{};
+    DWORD attributes = 0;
+    bool cleared = false;
+    try {
+        attributes = clear_read_only(backup, basic);
+        cleared = true;
+        const DWORD error = rename_held(backup, folder, target.filename().native());
+        if (error == ERROR_SUCCESS) {
+            set_attributes(backup, basic, attributes);
+            return true;
+        }
+        if (error == ERROR_NOT_SAME_DEVICE) {
+            const vd::unique_file copy(::CreateFileW(target.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                                     nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (copy) {
+                try {
+                    check_held(copy.get(), base, target, target);
+                } catch (...) {
+                    dispose(copy.get());
+                    throw;
+                }
+                copy_and_delete_held_file(backup, copy.get(), attributes);
+                return true;
+            }
+        }
+    } catch (...) {
+    }
+    if (cleared)
+        set_attributes(backup, basic, attributes);
+    return false;
+}
