@@ -523,26 +523,31 @@ TEST(installer_e2e, f_libraries_planted_beside_it_are_not_loaded) {
 }
 
 // A link where the installer writes below a folder users can change: the shared data folder,
-// or the product's folder in the user's own application data.
+// the product's folder in the user's own application data, or the shared file there.
 TEST(installer_e2e, g_a_link_in_place_of_a_folder_users_can_change_is_refused) {
     remove_installation(typed_folder_normal, german.samples);
     const auto shared_data = known_folder(FOLDERID_ProgramData) / L"Vandrel";
     const auto user_data = known_folder(FOLDERID_RoamingAppData) / L"Vandrel";
+    // Stands for a folder that users may not change, the system folder for one.
+    const fs::path other_folder = L"C:\\target";
     struct link_case {
         fs::path link;
         fs::path refused_file;
+        fs::path target;
+        testing_support::link_to kind = testing_support::link_to::folder;
     };
+    const auto materials = user_data / L"Stelvane 8" / L"User Materials.vlib";
     const link_case cases[] = {
-        {shared_data, shared_data / L"Stelvane 8"},
-        {user_data / L"Stelvane 8", user_data / L"Stelvane 8" / L"User Materials.vlib"},
+        {shared_data, shared_data / L"Stelvane 8", other_folder},
+        {user_data / L"Stelvane 8", materials, other_folder},
+        // Shown as a plain file by Wine, by its name and through its handle alike.
+        {materials, materials, other_folder / L"kept.dll", testing_support::link_to::file},
     };
     for (const auto& link_case : cases) {
         SCOPED_TRACE(link_case.link.string());
         remove_tree(shared_data);
         remove_tree(user_data);
         fs::create_directories(link_case.link.parent_path());
-        // Stands for a folder that users may not change, the system folder for one.
-        const fs::path other_folder = L"C:\\target";
         testing_support::write_file(other_folder / L"kept.dll", "kept");
         const auto entries = [&] {
             std::vector<fs::path> found;
@@ -551,7 +556,7 @@ TEST(installer_e2e, g_a_link_in_place_of_a_folder_users_can_change_is_refused) {
             return std::make_pair(found, snapshot(other_folder));
         };
         const auto before = entries();
-        const testing_support::folder_link link(link_case.link, other_folder);
+        const testing_support::folder_link link(link_case.link, link_case.target, link_case.kind);
 
         installer_process run(setup);
         run.click(run.button(next_button));

@@ -48,9 +48,10 @@ void start_host_program(std::wstring command_line, const std::function<bool()>& 
     }
 }
 
-bool is_link(const fs::path& path) {
+// Wine shows a host link to a folder as a reparse point, and one to a file as a plain file.
+bool is_link(const fs::path& path, link_to kind) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return attributes != INVALID_FILE_ATTRIBUTES && (kind == link_to::file || (attributes & FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
 std::wstring quoted(const std::wstring& text) {
@@ -59,27 +60,30 @@ std::wstring quoted(const std::wstring& text) {
 
 } // namespace
 
-void make_folder_link(const fs::path& link, const fs::path& target) {
+void make_folder_link(const fs::path& link, const fs::path& target, link_to kind) {
     if (vd::details::running_on_wine()) {
         start_host_program(L"Z:\\bin\\ln -s " + quoted(unix_name(target)) + L" " + quoted(unix_name(link)),
-                           [&] { return is_link(link); });
+                           [&] { return is_link(link, kind); });
         return;
     }
-    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    const DWORD folder = kind == link_to::folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(), folder | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
         throw std::runtime_error("cannot link " + link.string());
 }
 
-void remove_folder_link(const fs::path& link) {
+void remove_folder_link(const fs::path& link, link_to kind) {
     if (vd::details::running_on_wine()) {
         // rm removes the host's link itself; Wine's RemoveDirectoryW would look into its target.
         try {
-            start_host_program(L"Z:\\bin\\rm -f " + quoted(unix_name(link)), [&] { return !is_link(link); });
+            start_host_program(L"Z:\\bin\\rm -f " + quoted(unix_name(link)), [&] { return !is_link(link, kind); });
         } catch (const std::runtime_error&) {
         }
         return;
     }
-    ::RemoveDirectoryW(link.c_str());
+    if (kind == link_to::folder)
+        ::RemoveDirectoryW(link.c_str());
+    else
+        ::DeleteFileW(link.c_str());
 }
 
 } // namespace testing_support

@@ -6,25 +6,30 @@
 
 namespace testing_support {
 
-// Makes link a symbolic link to the folder target. Throws std::runtime_error when it cannot.
-void make_folder_link(const std::filesystem::path& link, const std::filesystem::path& target);
+enum class link_to { folder, file };
+
+// Makes link a symbolic link to the folder (or the file) target. Throws std::runtime_error when
+// it cannot.
+void make_folder_link(const std::filesystem::path& link, const std::filesystem::path& target, link_to kind = link_to::folder);
 
 // Removes the link itself, never what it leads to.
-void remove_folder_link(const std::filesystem::path& link);
+void remove_folder_link(const std::filesystem::path& link, link_to kind = link_to::folder);
 
 // A link removed when it goes, before any folder that holds it is removed: the standard
 // library's remove_all does not see the link under Wine and would empty its target.
 class folder_link {
 public:
-    folder_link(std::filesystem::path link, const std::filesystem::path& target) : link_(std::move(link)) {
-        make_folder_link(link_, target);
+    folder_link(std::filesystem::path link, const std::filesystem::path& target, link_to kind = link_to::folder)
+        : link_(std::move(link)), kind_(kind) {
+        make_folder_link(link_, target, kind_);
     }
-    ~folder_link() { remove_folder_link(link_); }
+    ~folder_link() { remove_folder_link(link_, kind_); }
     folder_link(const folder_link&) = delete;
     folder_link& operator=(const folder_link&) = delete;
 
 private:
     std::filesystem::path link_;
+    link_to kind_;
 };
 
 } // namespace testing_support

@@ -2,9 +2,13 @@
 
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
+#include "installer/payload/folder_templates.hpp"
+#include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
 #include "foundation/streams/memstream.hpp"
 #include "journal_fixture.hpp"
+#include "support/extraction_recorder.hpp"
+#include "support/folder_link.hpp"
 #include "support/payload_support.hpp"
 #include "support/watchdog.hpp"
 
@@ -13,10 +17,12 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
 #include <knownfolders.h>
+#include <shlobj.h>
 #include <psapi.h>
 
 namespace fs = std::filesystem;
@@ -237,6 +243,68 @@ TEST_F(journal, deep_folders_are_journalled_outermost_first_in_bounded_memory) {
     // Innermost first, or no folder would be empty when its turn came.
     EXPECT_TRUE(log.rollback().empty());
     EXPECT_TRUE(fs::is_empty(root_));
+}
+
+// Below the shared data folder users may change anything: here a user exchanges the folder that
+// the installation writes into for a link to a folder users may not change, once its first
+// file was written, or once its next file was journalled and before it is opened. The file
+// fails, and neither the installation nor its rollback deletes, replaces or adds anything behind
+// the link; what the rollback could not put back through it stays in the temporary folder.
+TEST_F(journal, a_folder_exchanged_for_a_link_is_neither_written_nor_rolled_back_through) {
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const std::wstring top = world_.path().filename().wstring();
+    const auto textures = common / top / L"Textures";
+    struct cleanup {
+        fs::path folder;
+        ~cleanup() { std::error_code ignored; fs::remove_all(folder, ignored); }
+    } remove_later{common / top};
+    // Stands for a folder that users may not change, the system folder for one.
+    const auto elsewhere = world_ / L"elsewhere";
+    write_file(elsewhere / L"checker.bmp", "theirs");
+    write_file(elsewhere / L"steel.bmp", "theirs too");
+    write_file(elsewhere / L"birch.bmp", "their birch");
+    const auto kept = snapshot(elsewhere);
+
+    const auto stored = testing_support::stored_payload({
+        {L"C:\\checker.bmp", L"<CommonData>\\" + top + L"\\Textures", payload_kind::ordinary, std::string("new checker")},
+        {L"C:\\steel.bmp", L"<CommonData>\\" + top + L"\\Textures", payload_kind::ordinary, std::string("new steel")},
+    });
+    for (const std::size_t moment : {testing_support::file_done_event, testing_support::file_begins_event}) {
+        SCOPED_TRACE(moment == testing_support::file_done_event ? "after the first file" : "between the check and the open");
+        fs::remove_all(common / top);
+        write_file(textures / L"checker.bmp", "old checker");
+        write_file(textures / L"birch.bmp", "the user's birch");
+        std::optional<testing_support::folder_link> link;
+        uninstall_log log;
+        vd::imemstream stream(stored.data(), stored.size());
+        const bool extracted = extract_payload(stream, root_.wstring(), L"", L"", [&](notification message) {
+            if (const auto* begins = std::get_if<notification::file_begins>(&message)) {
+                log.add_file(begins->file->target, 0, false, begins->file->checked_below);
+                if (moment == testing_support::file_begins_event && begins->file->file_name() == L"steel.bmp") {
+                    fs::rename(textures, common / top / L"Textures.user");
+                    link.emplace(textures, elsewhere);
+                }
+            } else if (std::holds_alternative<notification::file_done>(message)) {
+                log.set_result(true, L"");
+                if (moment == testing_support::file_done_event && !link) {
+                    fs::rename(textures, common / top / L"Textures.user");
+                    link.emplace(textures, elsewhere);
+                }
+            } else if (const auto* error = std::get_if<notification::error>(&message)) {
+                EXPECT_EQ(error->code, std::error_code(reparse_point_encountered, std::system_category()));
+                EXPECT_EQ(fs::path(error->text), textures / L"steel.bmp");
+                log.set_result(false, L"");
+            }
+            return notification::result::proceed;
+        });
+        EXPECT_FALSE(extracted);
+        const auto left = log.rollback();
+        EXPECT_EQ(snapshot(elsewhere), kept) << "the installation or its rollback went through the link";
+        ASSERT_FALSE(left.empty());
+        EXPECT_EQ(fs::path(left.back().path), textures / L"checker.bmp");
+        EXPECT_EQ(read_file(left.back().backup), "old checker") << "the replaced file is kept where the rollback left it";
+        EXPECT_EQ(read_file(common / top / L"Textures.user" / L"birch.bmp"), "the user's birch");
+    }
 }
 
 // A key of the test's own under HKEY_CURRENT_USER stands for the product's Uninstall key.

@@ -176,18 +176,22 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
     };
     const auto kept = listing();
 
+    enum class made_as { folder_link, hard_link, file_link };  // the last two: of kept.dll
     struct link_case {
         const char* what;
         fs::path link;
         std::wstring folder_template;
         bool refused;
-        bool hard_link = false;  // a second name of kept.dll instead of a link to the folder
+        made_as kind = made_as::folder_link;
     };
     const link_case cases[] = {
         {"the shared folder", common / top, L"<CommonData>\\" + top + L"\\Sub", true},
         {"a folder between the shared folder and the file", common / top / L"A", L"<CommonData>\\" + top + L"\\A\\B", true},
         {"a folder below the user's data folder", user_data / top, L"<UserData>\\" + top + L"\\Sub", true},
-        {"the shared file itself, a second name of another file", common / top / L"data.dat", L"<CommonData>\\" + top, true, true},
+        {"the shared file itself, a second name of another file", common / top / L"data.dat", L"<CommonData>\\" + top, true,
+         made_as::hard_link},
+        {"the shared file itself, a symbolic link to another file", common / top / L"data.dat", L"<CommonData>\\" + top, true,
+         made_as::file_link},
         {"the installation folder", scratch / L"install", L"<InstallPath>\\bin", false},
     };
     for (const auto& link_case : cases) {
@@ -198,11 +202,12 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
         } remove_later{common / top}, remove_user_data{user_data / top};
         fs::create_directories(link_case.link.parent_path());
         std::optional<folder_link> link;
-        if (link_case.hard_link) {
+        if (link_case.kind == made_as::hard_link)
             ASSERT_TRUE(::CreateHardLinkW(link_case.link.c_str(), (elsewhere / L"kept.dll").c_str(), nullptr));
-        } else {
+        else if (link_case.kind == made_as::file_link)
+            link.emplace(link_case.link, elsewhere / L"kept.dll", link_to::file);
+        else
             link.emplace(link_case.link, elsewhere);
-        }
 
         const auto stored = stored_payload({
             {L"C:\\first.dat", L"<Temporary>", payload_kind::ordinary, std::string("1")},
@@ -223,8 +228,7 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
         EXPECT_EQ(recorder.last_error()->code, std::error_code(reparse_point_encountered, std::system_category()));
         const auto& named = recorder.last_error()->text;
         EXPECT_TRUE(named.starts_with(link_case.link.wstring()) && named.ends_with(L"\\data.dat")) << named;
-        if (link_case.hard_link)
-        {
+        if (link_case.kind != made_as::folder_link) {
             EXPECT_THROW(grant_users_on_file(common, link_case.link, FILE_GENERIC_READ), fs::filesystem_error);
         }
         EXPECT_EQ(recorder.targets(file_begins_event).size(), 1u) << "the file is refused before the callback hears of it";
