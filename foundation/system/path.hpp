@@ -24,6 +24,29 @@ bool same_path_text(const std::filesystem::path& first, const std::filesystem::p
 // system names it now, without the "\\?\" it puts before it. Throws std::system_error.
 std::filesystem::path final_path(void* handle);
 
+// Visits the folders of path from the one that ends after offset from down to path itself, each
+// as a text of its own: path is cut short in place at each level (and mended afterwards), so a
+// path of thousands of levels costs no copy per level. visit(level, length) returns false to
+// stop the walk; the result is false then.
+template <class Visit>
+bool for_each_level(std::wstring& path, std::size_t from, Visit visit) {
+    const auto is_separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    const std::size_t length = path.size();
+    for (std::size_t end = from; end < length;) {
+        while (end < length && is_separator(path[end]))
+            ++end;
+        while (end < length && !is_separator(path[end]))
+            ++end;
+        const wchar_t cut = path[end];
+        path[end] = L'\0';
+        const bool go_on = visit(static_cast<const wchar_t*>(path.c_str()), end);
+        path[end] = cut;
+        if (!go_on)
+            return false;
+    }
+    return true;
+}
+
 // The temporary folder joined with the pattern, each '%' replaced by a random lower-case
 // hexadecimal digit, drawn again while such a file exists. The pattern must hold a '%'.
 // Nothing is created. Throws std::filesystem::filesystem_error when there is no temporary

@@ -256,30 +256,18 @@ bool uninstall_log::create_folders(const std::wstring& path, const std::wstring&
     // thousands of levels, and a copy of the path per level would cost memory and time with
     // the square of its length. A drive or share root is never made; the folders below it are.
     std::wstring text = folder.native();
-    const std::size_t length = text.size();
-    const auto is_separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
     bool made_one = false;
-    for (std::size_t end = folder.root_path().native().size(); end < length;) {
-        while (end < length && is_separator(text[end]))
-            ++end;
-        while (end < length && !is_separator(text[end]))
-            ++end;
-        const wchar_t cut = text[end];
-        text[end] = L'\0';
-        const wchar_t* level = text.c_str();
+    return vd::for_each_level(text, folder.root_path().native().size(), [&](const wchar_t* level, std::size_t length) {
         // Below a folder this call made, nothing can be there yet.
         bool ready = !made_one && is_existing_folder(level);
         if (!ready && ::CreateDirectoryW(level, nullptr)) {
-            entries.push_back({entry_kind::folder, std::wstring(text.data(), end), L"", true, -1});
+            entries.push_back({entry_kind::folder, std::wstring(level, length), L"", true, -1});
             ready = made_one = true;
         } else if (!ready) {
             ready = ::GetLastError() == ERROR_ALREADY_EXISTS && is_existing_folder(level);
         }
-        text[end] = cut;
-        if (!ready)
-            return false;
-    }
-    return true;
+        return ready;
+    });
 }
 
 std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {

@@ -106,6 +106,15 @@ void delete_through(HANDLE held) noexcept {
     ::SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof gone);
 }
 
+// A file where a folder of the path must be made: as the library's folder creation reports it.
+void require_folder(HANDLE held) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(held, &information))
+        vd::throw_system_error();
+    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        vd::throw_system_error(ERROR_ALREADY_EXISTS);
+}
+
 // Opens, or makes and opens, the folder at level and checks it; the folder above it is held.
 vd::unique_file next_folder(const checked_base& base, const wchar_t* level, const fs::path& file, bool make,
                             const folder_made& made, std::size_t length) {
@@ -134,6 +143,8 @@ vd::unique_file next_folder(const checked_base& base, const wchar_t* level, cons
         return folder;
     }
     base.check(folder.get(), std::wstring_view(level, length), file);
+    if (make)
+        require_folder(folder.get());
     return folder;
 }
 
@@ -221,6 +232,8 @@ vd::unique_file checked_folders(const fs::path& base, const fs::path& folder, co
     // The whole folder there and checked is the usual case: one open.
     if (vd::unique_file whole = open_item(folder.c_str(), 0, share_but_delete)) {
         checked.check(whole.get(), folder.native(), file);
+        if (make)
+            require_folder(whole.get());
         return whole;
     }
     const DWORD error = ::GetLastError();
@@ -230,22 +243,14 @@ vd::unique_file checked_folders(const fs::path& base, const fs::path& folder, co
         throw_linked(file, folder);
     // From the base down, in one text cut short at each level.
     std::wstring text = folder.native();
-    const std::size_t length = text.size();
-    std::size_t end = without_trailing_separators(base.native()).size();
     vd::unique_file held;
-    while (end < length) {
-        while (end < length && is_separator(text[end]))
-            ++end;
-        while (end < length && !is_separator(text[end]))
-            ++end;
-        const wchar_t cut = text[end];
-        text[end] = L'\0';
-        vd::unique_file next = next_folder(checked, text.c_str(), file, make, made, end);
-        text[end] = cut;
+    vd::for_each_level(text, without_trailing_separators(base.native()).size(), [&](const wchar_t* level, std::size_t length) {
+        vd::unique_file next = next_folder(checked, level, file, make, made, length);
         if (!next)
-            return held;
+            return false;
         held = std::move(next);
-    }
+        return true;
+    });
     return held;
 }
 
