@@ -38,11 +38,6 @@ DWORD clear_read_only(HANDLE file, FILE_BASIC_INFO& basic) {
     return attributes;
 }
 
-bool dispose(HANDLE item) noexcept {
-    FILE_DISPOSITION_INFO gone{TRUE};
-    return ::SetFileInformationByHandle(item, FileDispositionInfo, &gone, sizeof gone) != FALSE;
-}
-
 // The name as the file system takes it: SetFileInformationByHandle hands a rename's name on as
 // it stands, and no file system takes a relative or DOS-only form.
 std::wstring system_form(const fs::path& path) {
@@ -95,10 +90,10 @@ void copy_held_bytes(HANDLE file, HANDLE copy) {
 void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes) {
     try {
         copy_held_bytes(file, copy);
-        if (!dispose(file))
+        if (!dispose_held(file))
             vd::throw_system_error();
     } catch (...) {
-        dispose(copy);
+        dispose_held(copy);
         throw;
     }
     FILE_BASIC_INFO basic = basic_info(copy);
@@ -134,7 +129,7 @@ bool delete_held(HANDLE item) noexcept {
     try {
         FILE_BASIC_INFO basic{};
         const DWORD attributes = clear_read_only(item, basic);
-        if (dispose(item))
+        if (dispose_held(item))
             return true;
         set_attributes(item, basic, attributes);
     } catch (...) {
@@ -161,7 +156,7 @@ bool restore_held(HANDLE backup, HANDLE folder, const fs::path& base, const fs::
                 try {
                     check_held(copy.get(), base, target, target);
                 } catch (...) {
-                    dispose(copy.get());
+                    dispose_held(copy.get());
                     throw;
                 }
                 copy_and_delete_held_file(backup, copy.get(), attributes);

@@ -89,10 +89,6 @@ std::optional<fs::path> shell_folder_above(const std::wstring& path) {
     return std::nullopt;
 }
 
-bool is_refusal(const std::system_error& e) {
-    return e.code() == std::error_code(reparse_point_encountered, std::system_category());
-}
-
 // The folder users may change that a journalled path lies below. A link's is the shell folder
 // it lies in; a file's and a folder's, the one the extraction named for it.
 std::wstring checked_base_of(const uninstall_log::entry& item, const std::wstring& path) {
@@ -100,13 +96,6 @@ std::wstring checked_base_of(const uninstall_log::entry& item, const std::wstrin
         return item.checked_below;
     const auto root = shell_folder_above(path);
     return root ? root->wstring() : std::wstring();
-}
-
-bool is_folder_handle(HANDLE item) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(item, &information))
-        vd::throw_system_error();
-    return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The path of the file that item holds, its name spelt as it is on disk: a file put back keeps
@@ -131,7 +120,7 @@ vd::unique_file open_previous_link(const std::wstring& path) {
         return {};
     try {
         auto held = open_checked(*root, link, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES, link);
-        if (held && is_folder_handle(held.get()))
+        if (held && holds_folder(held.get()))
             return {};
         return held;
     } catch (const std::system_error& e) {
@@ -326,7 +315,7 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
     try {
         create_folders(fs::path(path).parent_path().wstring(), checked_below);
         existing = open_checked(checked_below, path, copy ? 0 : DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES, path);
-        if (existing && is_folder_handle(existing.get()))
+        if (existing && holds_folder(existing.get()))
             vd::throw_system_error(ERROR_ALREADY_EXISTS);
     } catch (...) {
         pending = false;

@@ -60,6 +60,8 @@ public:
     }
 
     bool empty() const noexcept { return base_.empty(); }
+    // The length of the base's text, where the walk below it starts.
+    std::size_t length() const noexcept { return base_.size(); }
 
     void check(HANDLE held, std::wstring_view path, const fs::path& file) const {
         if (!base_.empty()) {
@@ -67,14 +69,12 @@ public:
             if (!wanted || !same_text(vd::final_path(held).native(), *wanted))
                 throw_linked(file, fs::path(path));
         }
-        FILE_ATTRIBUTE_TAG_INFO tag{};
         BY_HANDLE_FILE_INFORMATION information{};
-        if (!::GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, sizeof tag) ||
-            !::GetFileInformationByHandle(held, &information))
+        if (!::GetFileInformationByHandle(held, &information))
             vd::throw_system_error();
         // A second name makes the file another's too: what is done to it is done to that file,
         // wherever it lies.
-        if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
             (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && information.nNumberOfLinks > 1))
             throw_linked(file, fs::path(path));
     }
@@ -101,17 +101,9 @@ vd::unique_file open_item(const wchar_t* path, DWORD access, DWORD share) {
     return vd::unique_file(::CreateFileW(path, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share, nullptr, OPEN_EXISTING, unlinked, nullptr));
 }
 
-void delete_through(HANDLE held) noexcept {
-    FILE_DISPOSITION_INFO gone{TRUE};
-    ::SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof gone);
-}
-
 // A file where a folder of the path must be made: as the library's folder creation reports it.
 void require_folder(HANDLE held) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(held, &information))
-        vd::throw_system_error();
-    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!holds_folder(held))
         vd::throw_system_error(ERROR_ALREADY_EXISTS);
 }
 
@@ -125,9 +117,9 @@ vd::unique_file next_folder(const checked_base& base, const wchar_t* level, cons
             vd::throw_system_error(error);
         if (!make)
             return {};
-        if (!::CreateDirectoryW(level, nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        const bool made_here = ::CreateDirectoryW(level, nullptr) != FALSE;
+        if (!made_here && ::GetLastError() != ERROR_ALREADY_EXISTS)
             vd::throw_system_error();
-        const bool made_here = ::GetLastError() != ERROR_ALREADY_EXISTS;
         folder = open_item(level, DELETE, share_but_delete);
         if (!folder)
             vd::throw_system_error();
@@ -135,7 +127,7 @@ vd::unique_file next_folder(const checked_base& base, const wchar_t* level, cons
             base.check(folder.get(), std::wstring_view(level, length), file);
         } catch (...) {
             if (made_here)
-                delete_through(folder.get());
+                dispose_held(folder.get());
             throw;
         }
         if (made_here && made)
@@ -146,6 +138,47 @@ vd::unique_file next_folder(const checked_base& base, const wchar_t* level, cons
     if (make)
         require_folder(folder.get());
     return folder;
+}
+
+vd::unique_file walk_folders(const checked_base& checked, const fs::path& folder, const fs::path& file, bool make,
+                             const folder_made& made) {
+    // The whole folder there and checked is the usual case: one open.
+    if (vd::unique_file whole = open_item(folder.c_str(), 0, share_but_delete)) {
+        checked.check(whole.get(), folder.native(), file);
+        if (make)
+            require_folder(whole.get());
+        return whole;
+    }
+    const DWORD error = ::GetLastError();
+    if (!is_missing(error))
+        vd::throw_system_error(error);
+    if (!checked.intended(folder.native()))
+        throw_linked(file, folder);
+    // From the base down, in one text cut short at each level.
+    std::wstring text = folder.native();
+    vd::unique_file held;
+    vd::for_each_level(text, checked.length(), [&](const wchar_t* level, std::size_t length) {
+        vd::unique_file next = next_folder(checked, level, file, make, made, length);
+        if (!next)
+            return false;
+        held = std::move(next);
+        return true;
+    });
+    return held;
+}
+
+vd::unique_file open_checked_item(const checked_base& checked, const fs::path& path, DWORD access, const fs::path& file) {
+    if (checked.empty())
+        refuse_linked_name(path.c_str(), file);
+    vd::unique_file item = open_item(path.c_str(), access, share_all);
+    if (!item) {
+        const DWORD error = ::GetLastError();
+        if (is_missing(error))
+            return {};
+        vd::throw_system_error(error);
+    }
+    checked.check(item.get(), path.native(), file);
+    return item;
 }
 
 // A read-only file refuses to be opened for writing: the attribute goes through a handle that
@@ -176,6 +209,22 @@ vd::unique_file writable_again(const checked_base& checked, const fs::path& path
 
 } // namespace
 
+bool is_refusal(const std::system_error& failure) {
+    return failure.code() == linked_error;
+}
+
+bool holds_folder(HANDLE held) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(held, &information))
+        vd::throw_system_error();
+    return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool dispose_held(HANDLE held) noexcept {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return ::SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof gone) != FALSE;
+}
+
 void throw_linked(const fs::path& file, const fs::path& item) {
     if (file == item || file.empty())
         throw fs::filesystem_error("reparse point below a folder users can change", item, linked_error);
@@ -187,18 +236,7 @@ void check_held(HANDLE held, const fs::path& base, const fs::path& path, const f
 }
 
 vd::unique_file open_checked(const fs::path& base, const fs::path& path, DWORD access, const fs::path& file) {
-    const checked_base checked(base);
-    if (checked.empty())
-        refuse_linked_name(path.c_str(), file);
-    vd::unique_file item = open_item(path.c_str(), access, share_all);
-    if (!item) {
-        const DWORD error = ::GetLastError();
-        if (is_missing(error))
-            return {};
-        vd::throw_system_error(error);
-    }
-    checked.check(item.get(), path.native(), file);
-    return item;
+    return open_checked_item(checked_base(base), path, access, file);
 }
 
 vd::unique_file create_checked_file(const fs::path& base, const fs::path& path) {
@@ -220,7 +258,7 @@ vd::unique_file create_checked_file(const fs::path& base, const fs::path& path) 
         checked.check(file.get(), path.native(), path);
     } catch (...) {
         if (made_here)
-            delete_through(file.get());
+            dispose_held(file.get());
         throw;
     }
     return file;
@@ -228,35 +266,13 @@ vd::unique_file create_checked_file(const fs::path& base, const fs::path& path) 
 
 vd::unique_file checked_folders(const fs::path& base, const fs::path& folder, const fs::path& file, bool make,
                                 const folder_made& made) {
-    const checked_base checked(base);
-    // The whole folder there and checked is the usual case: one open.
-    if (vd::unique_file whole = open_item(folder.c_str(), 0, share_but_delete)) {
-        checked.check(whole.get(), folder.native(), file);
-        if (make)
-            require_folder(whole.get());
-        return whole;
-    }
-    const DWORD error = ::GetLastError();
-    if (!is_missing(error))
-        vd::throw_system_error(error);
-    if (!checked.intended(folder.native()))
-        throw_linked(file, folder);
-    // From the base down, in one text cut short at each level.
-    std::wstring text = folder.native();
-    vd::unique_file held;
-    vd::for_each_level(text, without_trailing_separators(base.native()).size(), [&](const wchar_t* level, std::size_t length) {
-        vd::unique_file next = next_folder(checked, level, file, make, made, length);
-        if (!next)
-            return false;
-        held = std::move(next);
-        return true;
-    });
-    return held;
+    return walk_folders(checked_base(base), folder, file, make, made);
 }
 
 void refuse_linked(const fs::path& base, const fs::path& file) {
-    checked_folders(base, file.parent_path(), file, false);
-    open_checked(base, file, 0, file);
+    const checked_base checked(base);
+    walk_folders(checked, file.parent_path(), file, false, {});
+    open_checked_item(checked, file, 0, file);
 }
 
 namespace {
@@ -265,9 +281,9 @@ void grant_through_handle(const fs::path& base, const fs::path& item, std::uint3
     vd::unique_file handle;
     try {
         handle = open_checked(base, item, READ_CONTROL | WRITE_DAC, item);
-    } catch (const fs::filesystem_error&) {
-        throw;
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
+        if (is_refusal(e))
+            throw;
         return;
     }
     if (handle)

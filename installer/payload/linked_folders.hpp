@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
+#include <system_error>
 
 #include <windows.h>
 
@@ -28,6 +29,15 @@ inline constexpr int reparse_point_encountered = 4395;
 // reparse_point_encountered, naming file (the file that would have gone through the link) and
 // then the item that failed its check.
 [[noreturn]] void throw_linked(const std::filesystem::path& file, const std::filesystem::path& item);
+
+// Whether a failure is such a refusal, which callers that go on past other failures pass on.
+bool is_refusal(const std::system_error& failure);
+
+// Whether held holds a folder. Throws std::system_error.
+bool holds_folder(HANDLE held);
+
+// Deletes what held holds (opened with DELETE) once it is closed; false when it cannot.
+bool dispose_held(HANDLE held) noexcept;
 
 // Checks through held that it holds path: with a base, its final path is base's own followed by
 // the rest of path (path lies below base, or is base); with an empty base that is not asked.

@@ -105,7 +105,6 @@ void private_temp_folder::release() noexcept {
     vd::set_environment_value(L"TMP", saved_tmp_);
     vd::set_environment_value(L"TEMP", saved_temp_);
     // A folder with something left in it refuses, and stays.
-    FILE_DISPOSITION_INFO remove{TRUE};
-    ::SetFileInformationByHandle(pin_.get(), FileDispositionInfo, &remove, sizeof remove);
+    dispose_held(pin_.get());
     pin_.reset();
 }
