@@ -11,7 +11,9 @@
 #include <shlobj.h>
 
 #include "foundation/errors/error.hpp"
+#include "foundation/errors/error_text.hpp"
 #include "foundation/system/com.hpp"
+#include "foundation/system/unique_any.hpp"
 #include "support/test_folder.hpp"
 
 _COM_SMARTPTR_TYPEDEF(IShellLinkW, __uuidof(IShellLinkW));
@@ -70,6 +72,38 @@ TEST(shell_link, links_start_their_program_in_its_folder_and_com_is_left_as_foun
         EXPECT_EQ(apartment(), APTTYPE_MTA);
     }).join();
     EXPECT_EQ(read_link(folder / L"From MTA.lnk"), expected);
+}
+
+TEST(shell_link, a_link_written_into_a_held_file_is_the_saved_link_and_nothing_more) {
+    const testing_support::test_folder folder;
+    const std::filesystem::path program = folder / L"Stelvane 8" / L"bin" / L"tool.exe";
+    testing_support::write_file(program, "MZ");
+    const std::filesystem::path held = vd::shortcut_path(folder / L"held", L"Stelvane 8.01", program);
+    testing_support::write_file(held, std::string(4096, 'x'));
+    std::filesystem::create_directory(folder / L"saved");
+
+    std::thread([&] {
+        vd::unique_file file{::CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr)};
+        ASSERT_TRUE(file) << vd::system_message_text(::GetLastError(), 0);
+        // Where a caller that has read the file leaves it.
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_END));
+        EXPECT_NO_THROW(vd::write_shortcut(file.get(), program));
+        EXPECT_EQ(apartment(), -1) << "write_shortcut left COM initialised";
+        EXPECT_NO_THROW(vd::create_shortcut(folder / L"saved", L"Stelvane 8.01", program));
+    }).join();
+    EXPECT_EQ(testing_support::read_file(held), testing_support::read_file(folder / L"saved" / L"Stelvane 8.01.lnk"));
+    EXPECT_EQ(read_link(held), program.wstring() + L"|" + program.parent_path().wstring() + L"||");
+
+    const vd::unique_file read_only{::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+    ASSERT_TRUE(read_only);
+    try {
+        vd::write_shortcut(read_only.get(), program);
+        ADD_FAILURE() << "a link was written through a handle without write access";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::error_code(ERROR_ACCESS_DENIED, std::system_category()));
+    }
 }
 
 } // namespace
