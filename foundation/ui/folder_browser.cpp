@@ -4,9 +4,11 @@
 #include <cwchar>
 #include <string_view>
 
+#include <commctrl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "foundation/app/initialization.hpp"
 #include "foundation/errors/error_text.hpp"
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/unique_any.hpp"
@@ -146,7 +148,7 @@ int CALLBACK folder_browser::callback(HWND dialog, UINT message, LPARAM lparam, 
             self->on_selection_changed(dialog, reinterpret_cast<PCIDLIST_ABSOLUTE>(lparam));
             return 0;
         case BFFM_VALIDATEFAILEDW:
-            return self->on_validate_failed(dialog, reinterpret_cast<const wchar_t*>(lparam)) ? 0 : 1;
+            return self->take_typed_text(dialog, reinterpret_cast<const wchar_t*>(lparam)) ? 0 : 1;
         default:
             return 0;
         }
@@ -177,6 +179,31 @@ void folder_browser::on_initialized(HWND dialog) {
     }
     if (selected && edit_)
         show_full_path(edit_, path_);
+
+    // Wine's dialog answers OK with the tree's selection, whatever the edit box shows, and never
+    // sends BFFM_VALIDATEFAILEDW: there the edit box's text is checked here when OK is pressed.
+    // Windows's dialog checks it itself and is left alone.
+    if (edit_ && details::running_on_wine())
+        ::SetWindowSubclass(dialog, dialog_subclass, 0, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK folder_browser::dialog_subclass(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam,
+                                                 UINT_PTR id, DWORD_PTR data) noexcept {
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(dialog, dialog_subclass, id);
+    } else if (message == WM_COMMAND && wparam == MAKEWPARAM(IDOK, BN_CLICKED)) {
+        // The command that ends Wine's dialog reaches it only with a text that the check takes.
+        auto* self = reinterpret_cast<folder_browser*>(data);
+        bool taken = false;
+        try {
+            taken = self->take_typed_text(dialog, window_text(self->edit_).c_str());
+        } catch (...) {
+            // As for BFFM_VALIDATEFAILEDW: a text that could not be checked is not taken.
+        }
+        if (!taken)
+            return 0;
+    }
+    return ::DefSubclassProc(dialog, message, wparam, lparam);
 }
 
 void folder_browser::on_selection_changed(HWND dialog, PCIDLIST_ABSOLUTE item) {
@@ -195,7 +222,7 @@ void folder_browser::on_selection_changed(HWND dialog, PCIDLIST_ABSOLUTE item) {
         ::SendMessageW(dialog, BFFM_ENABLEOK, 0, has_path);
 }
 
-bool folder_browser::on_validate_failed(HWND dialog, const wchar_t* text) {
+bool folder_browser::take_typed_text(HWND dialog, const wchar_t* text) {
     const auto qualified = qualify_typed_path(text);
     if (!qualified) {
         show_rejection(dialog, qualified.error());

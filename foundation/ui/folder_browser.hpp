@@ -1,7 +1,8 @@
 // Picking a folder with the shell's folder dialog, optionally with a fixed sub-folder name that
 // follows whatever folder the user picks: the dialog's edit box then shows the full resulting
 // path, and a path typed there is accepted after a check even when its folder does not exist
-// yet. Nothing here creates a folder.
+// yet. Where the dialog ends with its tree's selection and never reports a typed text (Wine),
+// OK takes the edit box's text through the same check. Nothing here creates a folder.
 #pragma once
 
 #include <cstdint>
@@ -86,7 +87,14 @@ public:
 private:
     void on_initialized(HWND dialog);
     void on_selection_changed(HWND dialog, PCIDLIST_ABSOLUTE item);
-    bool on_validate_failed(HWND dialog, const wchar_t* text);
+    // The check of BFFM_VALIDATEFAILEDW: true when the text is taken as the result; otherwise a
+    // box over the dialog tells why, and the dialog must stay open.
+    bool take_typed_text(HWND dialog, const wchar_t* text);
+
+    // The dialog's window subclass on Wine; data is the folder_browser. OK reaches the dialog
+    // only when take_typed_text takes the edit box's text.
+    static LRESULT CALLBACK dialog_subclass(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                            DWORD_PTR data) noexcept;
 
     std::wstring path_;
     std::wstring subfolder_;

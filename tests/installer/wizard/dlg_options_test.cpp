@@ -9,10 +9,12 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <knownfolders.h>
 
 #include "foundation/app/initialization.hpp"
+#include "foundation/errors/error_text.hpp"
 #include "foundation/system/known_folders.hpp"
 #include "foundation/ui/window.hpp"
 #include "page_fixture.hpp"
@@ -115,30 +117,44 @@ TEST_F(dlg_options_test, browse_takes_the_picked_folder) {
     // Wine's folder dialog loses its start folder when other processes create and remove folders
     // near it while it opens: this test runs alone, and its folder lies at the drive's root.
     const testing_support::test_folder folder(L"C:\\");
-    const fs::path product = folder / L"Stelvane 8";
-    fs::create_directories(product);
+    const std::wstring product = (folder / L"Stelvane 8").wstring(); // not made: the tree opens at the folder
+    const std::wstring typed = (folder / L"Apps\\Stelvane").wstring();
     settings.state = 0;
-    settings.install_folder = L"D:\\Elsewhere";
     const auto page = create_page(133, dlg_options::instance());
     ASSERT_TRUE(page) << "error " << ::GetLastError();
-    // The picker starts at the settings' folder, whatever the text shows.
-    settings.install_folder = product.wstring();
-
-    for (const int answer : {IDCANCEL, IDOK}) {
-        SCOPED_TRACE(answer == IDOK ? "OK" : "Cancel");
-        const testing_support::modal_answerer answerer(answer);
+    const struct {
+        const char* name;
+        std::vector<testing_support::modal_step> steps;
+        std::optional<std::wstring> taken;
+    } cases[] = {
+        {"Cancel", {{IDCANCEL}}, std::nullopt},
+        {"OK", {{IDOK}}, product},
+        {"a typed folder that does not exist", {{IDOK, L"  " + typed + L"\\ "}}, typed},
+        {"a typed wildcard", {{IDOK, L"*"}, {IDOK}, {IDCANCEL}}, std::nullopt}, // the box, then Cancel
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::SetWindowTextW(::GetDlgItem(page.get(), folder_box), L"D:\\Elsewhere");
+        // The picker starts at the settings' folder, whatever the text shows.
+        settings.install_folder = product;
+        const testing_support::modal_answerer answerer(c.steps);
         click(page.get(), browse_button);
-        const testing_support::modal_visit& visit = answerer.visit();
-        ASSERT_TRUE(visit.window) << "no folder dialog";
-        if (visit.tree_selection == L"My Computer" && vd::details::running_on_wine()) {
+        const auto& visits = answerer.visits();
+        ASSERT_EQ(visits.size(), c.steps.size()) << "the folder dialog or its box is missing";
+        if (visits[0].tree_selection == L"My Computer" && vd::details::running_on_wine()) {
             std::cout << "Wine: the folder dialog now and then leaves its tree at My Computer instead of the "
                          "start folder it was sent; the tree's selection is not checked in this run\n";
         } else {
-            ASSERT_EQ(visit.tree_selection, product.filename()) << "the folder dialog lost its start folder";
+            ASSERT_EQ(visits[0].tree_selection, folder.path().filename()) << "the folder dialog lost its start folder";
         }
         // The product's own folder under the pick, the name shown whole in the edit box.
-        EXPECT_EQ(visit.edit_text, product.wstring());
-        EXPECT_EQ(settings.install_folder, product.wstring());
-        EXPECT_EQ(folder_text(page.get()), answer == IDOK ? product.wstring() : L"D:\\Elsewhere");
+        EXPECT_EQ(visits[0].edit_text, product);
+        if (c.steps.size() > 1) {
+            EXPECT_EQ(visits[1].text, vd::system_message_text(ERROR_BAD_PATHNAME, 0));
+            EXPECT_EQ(visits[2].window, visits[0].window) << "the same dialog, still open";
+        }
+        EXPECT_EQ(settings.install_folder, c.taken.value_or(product));
+        EXPECT_EQ(folder_text(page.get()), c.taken.value_or(L"D:\\Elsewhere"));
+        EXPECT_FALSE(fs::exists(product) || fs::exists(folder / L"Apps")) << "the picker creates nothing";
     }
 }
