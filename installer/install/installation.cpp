@@ -10,7 +10,6 @@
 #include "foundation/streams/resource_stream.hpp"
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
-#include "foundation/system/shell_link.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "installer/install/directx_setup.hpp"
 #include "installer/install/registry_values.hpp"
@@ -161,8 +160,7 @@ void dlg_install::create_shortcuts(const std::wstring& program_path) {
     bool ok = true;
     const auto make_link = [&](bool desktop, const std::wstring& folder) {
         try {
-            settings.journal.add_shortcut(desktop, folder);
-            const auto link = vd::create_shortcut(folder, product_name(false), program_path);
+            const auto link = settings.journal.add_shortcut(desktop, folder).make_shortcut(product_name(false), program_path);
             settings.journal.set_result(true, link.wstring());
         } catch (const std::exception&) {
             ok = false;

@@ -2,6 +2,7 @@
 
 #include "foundation/errors/error.hpp"
 #include "foundation/system/library.hpp"
+#include "foundation/system/relative_file.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "installer/payload/linked_folders.hpp"
 
@@ -86,9 +87,11 @@ void copy_held_bytes(HANDLE file, HANDLE copy) {
 
 // Another volume: the bytes go into the new file copy, made at its name just now, and the held
 // file is deleted through its handle. What was copied goes again, through its own handle, when
-// that fails.
+// that fails. The copy keeps the file's attributes and times, as a move on one volume does.
 void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes) {
+    FILE_BASIC_INFO kept{};
     try {
+        kept = basic_info(file);
         copy_held_bytes(file, copy);
         if (!dispose_held(file))
             vd::throw_system_error();
@@ -96,8 +99,9 @@ void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes) {
         dispose_held(copy);
         throw;
     }
-    FILE_BASIC_INFO basic = basic_info(copy);
-    set_attributes(copy, basic, attributes);
+    // Zero leaves the time of the last change to the system.
+    kept.ChangeTime.QuadPart = 0;
+    set_attributes(copy, kept, attributes);
 }
 
 } // namespace
@@ -150,16 +154,16 @@ bool restore_held(HANDLE backup, HANDLE folder, const fs::path& base, const fs::
             return true;
         }
         if (error == ERROR_NOT_SAME_DEVICE) {
-            const vd::unique_file copy(::CreateFileW(target.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
-                                                     nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            if (copy) {
+            auto copy = vd::open_relative(folder, target.filename().native(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES, 0,
+                                          vd::relative_disposition::new_only, vd::relative_kind::file);
+            if (copy.handle) {
                 try {
-                    check_held(copy.get(), base, target, target);
+                    check_held(copy.handle.get(), base, target, target);
                 } catch (...) {
-                    dispose_held(copy.get());
+                    dispose_held(copy.handle.get());
                     throw;
                 }
-                copy_and_delete_held_file(backup, copy.get(), attributes);
+                copy_and_delete_held_file(backup, copy.handle.get(), attributes);
                 return true;
             }
         }

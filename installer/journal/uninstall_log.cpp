@@ -15,6 +15,7 @@
 #include "foundation/system/path.hpp"
 #include "foundation/system/registry.hpp"
 #include "foundation/system/security.hpp"
+#include "foundation/system/shell_link.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "installer/journal/held_files.hpp"
 #include "installer/payload/linked_folders.hpp"
@@ -221,6 +222,13 @@ bool undo(uninstall_log::entry& item) {
 
 } // namespace
 
+vd::unique_file uninstall_log::make_checked_folders(const fs::path& folder, const std::wstring& checked_below) {
+    return checked_folders(checked_below, folder, folder, true, [&](std::wstring_view made) {
+        entries.push_back({entry_kind::folder, std::wstring(made), L"", true, -1});
+        entries.back().checked_below = checked_below;
+    });
+}
+
 bool uninstall_log::create_folders(const std::wstring& path, const std::wstring& checked_below) {
     fs::path folder(path);
     // "C:\a\b\" and "C:\a\b" are one folder and must be journalled once.
@@ -228,10 +236,7 @@ bool uninstall_log::create_folders(const std::wstring& path, const std::wstring&
         folder = folder.parent_path();
     if (!checked_below.empty()) {
         try {
-            checked_folders(checked_below, folder, folder, true, [&](std::wstring_view made) {
-                entries.push_back({entry_kind::folder, std::wstring(made), L"", true, -1});
-                entries.back().checked_below = checked_below;
-            });
+            make_checked_folders(folder, checked_below);
             return true;
         } catch (const std::system_error& e) {
             if (is_refusal(e))
@@ -343,14 +348,25 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
     }
 }
 
-void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
+uninstall_log::link_folder uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     pending = true;
-    // Below the user's Start menu or desktop, the link's folder is made and the link written
-    // through no link: such a link fails, once its entry stands to take that result.
+    // Below the user's Start menu or desktop, the link's folder is made and held through no
+    // link: a failure there fails the link, once its entry stands to take that result.
+    link_folder target;
     std::exception_ptr refused;
     const auto root = shell_folder_above(folder);
     try {
-        create_folders(root ? fs::path(folder).lexically_normal().wstring() : folder, root ? root->wstring() : L"");
+        if (root) {
+            fs::path normal = fs::path(folder).lexically_normal();
+            if (!normal.has_filename() && normal.has_relative_path())
+                normal = normal.parent_path();
+            target.path = normal.wstring();
+            target.base = root->wstring();
+            target.held = make_checked_folders(normal, target.base);
+        } else {
+            target.path = folder;
+            create_folders(folder);
+        }
     } catch (const std::exception&) {
         refused = std::current_exception();
     }
@@ -360,10 +376,10 @@ void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
         std::rethrow_exception(refused);
     const auto previous = std::ranges::find(previous_entries, kind, &entry::kind);
     if (previous == previous_entries.end())
-        return;
+        return target;
     const auto link = open_previous_link(previous->path);
     if (!link)
-        return;
+        return target;
     // A previous link that cannot be put aside is not overwritten: this link fails instead,
     // and its entry waits for that result. It moves through the handle that was checked.
     auto& added = entries.back();
@@ -372,6 +388,16 @@ void uninstall_log::add_shortcut(bool desktop, const std::wstring& folder) {
     move_held_file(link.get(), backup);
     added.backup = backup;
     added.backup_of = original;
+    return target;
+}
+
+fs::path uninstall_log::link_folder::make_shortcut(std::wstring_view name, const std::wstring& program) const {
+    if (!held)
+        return vd::create_shortcut(path, name, program);
+    auto link = vd::shortcut_path(path, name, program);
+    const auto file = create_checked_file(held.get(), base, link);
+    vd::write_shortcut(file.get(), program);
+    return link;
 }
 
 void uninstall_log::add_registry_key(HKEY existing) {

@@ -5,12 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include <windows.h>
+
+#include "foundation/system/unique_any.hpp"
 
 // What one journal entry records. 3 is never made, but an old journal may hold it.
 enum class entry_kind : std::uint32_t {
@@ -94,14 +98,32 @@ public:
     // linked_folders.hpp says) before anything changes.
     void add_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below = {});
 
-    // Before a shell link is made in folder; the previous installation's link of the same kind
-    // is moved to a backup when it is a ".lnk" file in the user's or the common Start menu or
-    // desktop (anything else the previous journal names is left alone). When it cannot be
-    // moved away, the failure is thrown and the entry stays pending: the link must not be made.
-    void add_shortcut(bool desktop, const std::wstring& folder);
+    // The folder that receives a link. Below the user's or the common Start menu or desktop it
+    // is held, checked, with its base: the link is made by its name in it, through that handle.
+    // Elsewhere held is empty and the link is saved by its path.
+    struct link_folder {
+        vd::unique_file held;
+        std::wstring base;
+        std::wstring path;
+
+        // Writes the link named name (no extension) to program in the folder and returns its
+        // path; below a folder users may change into a file made by its name through held and
+        // checked, so that the link lands in the folder that was checked or nowhere. Throws.
+        std::filesystem::path make_shortcut(std::wstring_view name, const std::wstring& program) const;
+    };
+
+    // Before a shell link is made in folder, which is made (and journalled) when missing; the
+    // previous installation's link of the same kind is moved to a backup when it is a ".lnk"
+    // file in the user's or the common Start menu or desktop (anything else the previous journal
+    // names is left alone). When it cannot be moved away, or the folder cannot be made or is
+    // refused, the failure is thrown and the entry stays pending: the link must not be made.
+    link_folder add_shortcut(bool desktop, const std::wstring& folder);
 
 private:
     void add_checked_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below);
+    // Makes folder's missing folders below checked_below, journalled outermost first, and returns
+    // folder held and checked. Throws.
+    vd::unique_file make_checked_folders(const std::filesystem::path& folder, const std::wstring& checked_below);
 
 public:
     // Before the product's Uninstall values are written; existing is the product's Uninstall

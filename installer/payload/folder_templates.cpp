@@ -178,7 +178,7 @@ vd::unique_file payload_extractor::open_target(const fs::path& target, const std
         vd::create_folders(parent);
     grant_shared_folders(parent, checked_below);
     // Made in its folder, held meanwhile; never truncated before it has passed its check.
-    auto file = create_checked_file(checked_below, target);
+    auto file = create_checked_file(folder.get(), checked_below, target);
     if (!::SetEndOfFile(file.get()))
         vd::throw_system_error();
     return file;

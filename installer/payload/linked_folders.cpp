@@ -2,6 +2,7 @@
 
 #include "foundation/errors/error.hpp"
 #include "foundation/system/path.hpp"
+#include "foundation/system/relative_file.hpp"
 #include "foundation/system/security.hpp"
 
 #include <optional>
@@ -36,18 +37,37 @@ bool same_text(std::wstring_view a, std::wstring_view b) {
            ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Where the base really is, once for a walk: the system names the user's folders where it puts
-// them, and that may be through a link of the administrator's (a profile moved to another disk).
+[[noreturn]] void throw_too_long(const fs::path& file) {
+    throw fs::filesystem_error("path too long to be checked below a folder users can change", file,
+                               std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+}
+
+// The last element of a path's text.
+std::wstring_view last_element(std::wstring_view path) {
+    const auto separator = path.find_last_of(L"\\/");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A folder held on the way down: nobody renames it, or puts a link in its place, while it is.
+// (Under Wine a program of the host's still can; what is reached from the held handle stays in
+// the folder it holds all the same.)
+constexpr DWORD share_but_delete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Where the base really is, once for a walk, and the base held open: every name below it is
+// looked up from that handle down, one element at a time, never by a whole path again. The
+// system names the user's folders where it puts them, and that may be through a link of the
+// administrator's (a profile moved to another disk): the base alone is opened by its path.
 class checked_base {
 public:
     explicit checked_base(const fs::path& base) : base_(without_trailing_separators(base.native())) {
         if (base_.empty())
             return;
-        const vd::unique_file folder(::CreateFileW(base.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!folder)
+        folder_.reset(::CreateFileW(base.c_str(), FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share_all, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!folder_)
             vd::throw_system_error();
-        final_ = vd::final_path(folder.get()).native();
+        final_ = vd::final_path(folder_.get()).native();
     }
 
     // The final path that path must have: the base's, followed by the rest of path. Empty when
@@ -59,14 +79,26 @@ public:
         return final_ + std::wstring(path.substr(base_.size()));
     }
 
+    // Refuses, before anything is opened or made for it, a path that does not lie below the
+    // base, and one whose final path would be too long to be read back and compared: the
+    // installer is not long-path-aware, and Wine reads no final path of MAX_PATH or more.
+    void require_below(std::wstring_view path, const fs::path& file) const {
+        const auto wanted = intended(path);
+        if (!wanted)
+            throw_linked(file, fs::path(path));
+        if (wanted->size() >= MAX_PATH)
+            throw_too_long(file);
+    }
+
     bool empty() const noexcept { return base_.empty(); }
+    HANDLE folder() const noexcept { return folder_.get(); }
     // The length of the base's text, where the walk below it starts.
     std::size_t length() const noexcept { return base_.size(); }
 
     void check(HANDLE held, std::wstring_view path, const fs::path& file) const {
         if (!base_.empty()) {
             const auto wanted = intended(path);
-            if (!wanted || !same_text(vd::final_path(held).native(), *wanted))
+            if (!wanted || !same_text(final_of(held, path, file), *wanted))
                 throw_linked(file, fs::path(path));
         }
         BY_HANDLE_FILE_INFORMATION information{};
@@ -80,8 +112,25 @@ public:
     }
 
 private:
+    // Wine answers ERROR_MORE_DATA, whatever the buffer, for a final path of MAX_PATH or more
+    // with its "\\?\" counted. It names a file by the path it was reached through, resolved
+    // then, and answers ERROR_INVALID_HANDLE once that path leads nowhere: a folder on the way
+    // was moved since, which is what the check is there to refuse.
+    static std::wstring final_of(HANDLE held, std::wstring_view path, const fs::path& file) {
+        try {
+            return vd::final_path(held).native();
+        } catch (const std::system_error& e) {
+            if (e.code() == std::error_code(ERROR_MORE_DATA, std::system_category()))
+                throw_too_long(file);
+            if (e.code() == std::error_code(ERROR_INVALID_HANDLE, std::system_category()))
+                throw_linked(file, fs::path(path));
+            throw;
+        }
+    }
+
     std::wstring base_;
     std::wstring final_;
+    vd::unique_file folder_;
 };
 
 // Wine opens what a link leads to even with FILE_FLAG_OPEN_REPARSE_POINT, and without a base the
@@ -92,119 +141,144 @@ void refuse_linked_name(const wchar_t* path, const fs::path& file) {
         throw_linked(file, path);
 }
 
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// A folder held on the way down: nobody renames it, or puts a link in its place, while it is.
-constexpr DWORD share_but_delete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD unlinked = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 
+// By its whole path: only where no base is to be checked.
 vd::unique_file open_item(const wchar_t* path, DWORD access, DWORD share) {
     return vd::unique_file(::CreateFileW(path, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share, nullptr, OPEN_EXISTING, unlinked, nullptr));
 }
 
-// A file where a folder of the path must be made: as the library's folder creation reports it.
-void require_folder(HANDLE held) {
-    if (!holds_folder(held))
-        vd::throw_system_error(ERROR_ALREADY_EXISTS);
-}
-
-// Opens, or makes and opens, the folder at level and checks it; the folder above it is held.
-vd::unique_file next_folder(const checked_base& base, const wchar_t* level, const fs::path& file, bool make,
-                            const folder_made& made, std::size_t length) {
-    vd::unique_file folder = open_item(level, 0, share_but_delete);
-    if (!folder) {
-        const DWORD error = ::GetLastError();
-        if (!is_missing(error))
-            vd::throw_system_error(error);
-        if (!make)
-            return {};
-        const bool made_here = ::CreateDirectoryW(level, nullptr) != FALSE;
-        if (!made_here && ::GetLastError() != ERROR_ALREADY_EXISTS)
-            vd::throw_system_error();
-        folder = open_item(level, DELETE, share_but_delete);
-        if (!folder)
-            vd::throw_system_error();
-        try {
-            base.check(folder.get(), std::wstring_view(level, length), file);
-        } catch (...) {
-            if (made_here)
-                dispose_held(folder.get());
-            throw;
-        }
-        if (made_here && made)
-            made(std::wstring_view(level, length));
-        return folder;
+// Opens, or makes and opens, the folder at level by its last name in the folder above, which
+// is held, and checks it. Empty when make is false and no folder is there.
+vd::unique_file next_folder(const checked_base& base, HANDLE above, std::wstring_view level, const fs::path& file, bool make,
+                            const folder_made& made) {
+    using vd::relative_disposition;
+    const auto name = last_element(level);
+    auto opened = vd::open_relative(above, name, 0, share_but_delete, relative_disposition::existing, vd::relative_kind::any);
+    if (!opened.handle && is_missing(opened.error) && make) {
+        opened = vd::open_relative(above, name, DELETE, share_but_delete, relative_disposition::new_only, vd::relative_kind::folder);
+        // Made by somebody else meanwhile: taken as found.
+        if (!opened.handle && (opened.error == ERROR_FILE_EXISTS || opened.error == ERROR_ALREADY_EXISTS))
+            opened = vd::open_relative(above, name, 0, share_but_delete, relative_disposition::existing, vd::relative_kind::any);
     }
-    base.check(folder.get(), std::wstring_view(level, length), file);
-    if (make)
-        require_folder(folder.get());
-    return folder;
+    if (!opened.handle) {
+        if (is_missing(opened.error) && !make)
+            return {};
+        vd::throw_system_error(opened.error);
+    }
+    try {
+        base.check(opened.handle.get(), level, file);
+    } catch (...) {
+        if (opened.created)
+            dispose_held(opened.handle.get());
+        throw;
+    }
+    if (!holds_folder(opened.handle.get())) {
+        // A file where a folder of the path must be made: as the library's folder creation
+        // reports it.
+        if (make)
+            vd::throw_system_error(ERROR_ALREADY_EXISTS);
+        return {};
+    }
+    if (opened.created && made)
+        made(level);
+    return std::move(opened.handle);
 }
 
+// The folder, below the base or the base itself, held and checked; empty when make is false and
+// a folder of it is missing.
 vd::unique_file walk_folders(const checked_base& checked, const fs::path& folder, const fs::path& file, bool make,
                              const folder_made& made) {
-    // The whole folder there and checked is the usual case: one open.
-    if (vd::unique_file whole = open_item(folder.c_str(), 0, share_but_delete)) {
-        checked.check(whole.get(), folder.native(), file);
-        if (make)
-            require_folder(whole.get());
-        return whole;
-    }
-    const DWORD error = ::GetLastError();
-    if (!is_missing(error))
-        vd::throw_system_error(error);
-    if (!checked.intended(folder.native()))
+    std::wstring text(without_trailing_separators(folder.native()));
+    if (!checked.intended(text))
         throw_linked(file, folder);
-    // From the base down, in one text cut short at each level.
-    std::wstring text = folder.native();
+    // From the base down, in one text cut short at each level; each folder above is let go only
+    // once the one below it has passed its check.
+    HANDLE above = checked.folder();
     vd::unique_file held;
-    vd::for_each_level(text, checked.length(), [&](const wchar_t* level, std::size_t length) {
-        vd::unique_file next = next_folder(checked, level, file, make, made, length);
+    const bool whole = vd::for_each_level(text, checked.length(), [&](const wchar_t* level, std::size_t length) {
+        vd::unique_file next = next_folder(checked, above, std::wstring_view(level, length), file, make, made);
         if (!next)
             return false;
         held = std::move(next);
+        above = held.get();
         return true;
     });
+    if (!whole)
+        return {};
+    if (!held) {
+        HANDLE copy = nullptr;
+        if (!::DuplicateHandle(::GetCurrentProcess(), checked.folder(), ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            vd::throw_system_error();
+        held.reset(copy);
+    }
     return held;
 }
 
 vd::unique_file open_checked_item(const checked_base& checked, const fs::path& path, DWORD access, const fs::path& file) {
-    if (checked.empty())
+    if (checked.empty()) {
         refuse_linked_name(path.c_str(), file);
-    vd::unique_file item = open_item(path.c_str(), access, share_all);
-    if (!item) {
-        const DWORD error = ::GetLastError();
-        if (is_missing(error))
-            return {};
-        vd::throw_system_error(error);
+        vd::unique_file item = open_item(path.c_str(), access, share_all);
+        if (!item) {
+            const DWORD error = ::GetLastError();
+            if (is_missing(error))
+                return {};
+            vd::throw_system_error(error);
+        }
+        checked.check(item.get(), path.native(), file);
+        return item;
     }
-    checked.check(item.get(), path.native(), file);
-    return item;
+    checked.require_below(path.native(), file);
+    const vd::unique_file folder = walk_folders(checked, path.parent_path(), file, false, {});
+    if (!folder)
+        return {};
+    auto item = vd::open_relative(folder.get(), last_element(path.native()), access, share_all, vd::relative_disposition::existing,
+                                  vd::relative_kind::any);
+    if (!item.handle) {
+        if (is_missing(item.error))
+            return {};
+        vd::throw_system_error(item.error);
+    }
+    checked.check(item.handle.get(), path.native(), file);
+    return std::move(item.handle);
 }
 
-// A read-only file refuses to be opened for writing: the attribute goes through a handle that
-// may not write, which then opens the same file again, by no name, for writing. Anything else
-// that refused (a folder in the file's place) is ERROR_ACCESS_DENIED as before.
-vd::unique_file writable_again(const checked_base& checked, const fs::path& path, DWORD access, DWORD share, DWORD flags) {
-    const vd::unique_file attributes_only(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
-                                                        OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!attributes_only)
-        vd::throw_system_error(ERROR_ACCESS_DENIED);
-    if (!checked.empty())
-        checked.check(attributes_only.get(), path.native(), path);
+// A read-only file refuses to be opened for writing: the attribute goes through attributes_only,
+// a handle that may not write, which then opens the same file again, by no name, for writing.
+// Anything else that refused (a folder in the file's place) is ERROR_ACCESS_DENIED as before.
+vd::unique_file writable_again(HANDLE attributes_only, DWORD access, DWORD share, DWORD flags) {
     FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(attributes_only.get(), FileBasicInfo, &basic, sizeof basic))
+    if (!::GetFileInformationByHandleEx(attributes_only, FileBasicInfo, &basic, sizeof basic))
         vd::throw_system_error();
     if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY) || (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         vd::throw_system_error(ERROR_ACCESS_DENIED);
     basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
     if (basic.FileAttributes == 0)
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileInformationByHandle(attributes_only.get(), FileBasicInfo, &basic, sizeof basic))
+    if (!::SetFileInformationByHandle(attributes_only, FileBasicInfo, &basic, sizeof basic))
         vd::throw_system_error();
-    vd::unique_file file(::ReOpenFile(attributes_only.get(), access, share, flags));
+    vd::unique_file file(::ReOpenFile(attributes_only, access, share, flags));
     if (!file)
         vd::throw_system_error();
     return file;
+}
+
+constexpr DWORD file_access = GENERIC_READ | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD file_share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The installation folder's way: by the whole path, a link followed, nothing checked.
+vd::unique_file create_unchecked_file(const fs::path& path) {
+    vd::unique_file file(::CreateFileW(path.c_str(), file_access, file_share, nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (file)
+        return file;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ACCESS_DENIED)
+        vd::throw_system_error(error);
+    const vd::unique_file attributes_only(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
+                                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!attributes_only)
+        vd::throw_system_error(ERROR_ACCESS_DENIED);
+    return writable_again(attributes_only.get(), file_access, file_share, 0);
 }
 
 } // namespace
@@ -239,40 +313,44 @@ vd::unique_file open_checked(const fs::path& base, const fs::path& path, DWORD a
     return open_checked_item(checked_base(base), path, access, file);
 }
 
-vd::unique_file create_checked_file(const fs::path& base, const fs::path& path) {
+vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const fs::path& path) {
     const checked_base checked(base);
-    // Only a checked file may have to be deleted again, through its handle.
-    const DWORD access = GENERIC_READ | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | (checked.empty() ? 0 : DELETE);
-    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD flags = checked.empty() ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
-    vd::unique_file file(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_ALWAYS, flags, nullptr));
-    const DWORD error = ::GetLastError();
-    const bool made_here = file && error != ERROR_ALREADY_EXISTS;
-    if (!file && error == ERROR_ACCESS_DENIED)
-        file = writable_again(checked, path, access, share, flags);
-    else if (!file)
-        vd::throw_system_error(error);
     if (checked.empty())
-        return file;
+        return create_unchecked_file(path);
+    checked.require_below(path.native(), path);
+    // Only a checked file may have to be deleted again, through its handle.
+    constexpr DWORD access = file_access | DELETE;
+    const auto name = last_element(path.native());
+    auto opened = vd::open_relative(folder, name, access, file_share, vd::relative_disposition::existing_or_new, vd::relative_kind::file);
+    if (!opened.handle && opened.error == ERROR_ACCESS_DENIED) {
+        auto attributes_only = vd::open_relative(folder, name, FILE_WRITE_ATTRIBUTES, share_all, vd::relative_disposition::existing,
+                                                 vd::relative_kind::any);
+        if (!attributes_only.handle)
+            vd::throw_system_error(ERROR_ACCESS_DENIED);
+        checked.check(attributes_only.handle.get(), path.native(), path);
+        opened.handle = writable_again(attributes_only.handle.get(), access, file_share, FILE_FLAG_OPEN_REPARSE_POINT);
+    } else if (!opened.handle) {
+        vd::throw_system_error(opened.error);
+    }
     try {
-        checked.check(file.get(), path.native(), path);
+        checked.check(opened.handle.get(), path.native(), path);
     } catch (...) {
-        if (made_here)
-            dispose_held(file.get());
+        if (opened.created)
+            dispose_held(opened.handle.get());
         throw;
     }
-    return file;
+    return std::move(opened.handle);
 }
 
 vd::unique_file checked_folders(const fs::path& base, const fs::path& folder, const fs::path& file, bool make,
                                 const folder_made& made) {
-    return walk_folders(checked_base(base), folder, file, make, made);
+    const checked_base checked(base);
+    checked.require_below(folder.native(), file);
+    return walk_folders(checked, folder, file, make, made);
 }
 
 void refuse_linked(const fs::path& base, const fs::path& file) {
-    const checked_base checked(base);
-    walk_folders(checked, file.parent_path(), file, false, {});
-    open_checked_item(checked, file, 0, file);
+    open_checked(base, file, 0, file);
 }
 
 namespace {

@@ -5,10 +5,11 @@
 // in place of a file, would send the installer's files, grants, moves and deletions into a
 // folder the user may not change, the system folder for one; and a name looked at first and
 // used afterwards may lead elsewhere by the time it is used. So below such a folder (the base)
-// everything is opened once, without following a link, checked through that handle (its final
-// path is the base's own followed by the rest of the path, it is no reparse point, a file has one
-// name), and then acted on through that same handle. Other folders, the installation folder
-// among them, may well be links.
+// only the base is opened by its path: every folder and file below it is reached one name at a
+// time from the held handle of the folder above it, without following a link, checked through
+// its own handle (its final path is the base's own followed by the rest of the path, it is no
+// reparse point, a file has one name), and then acted on through that same handle. Other
+// folders, the installation folder among them, may well be links.
 #pragma once
 
 #include "foundation/system/unique_any.hpp"
@@ -45,31 +46,36 @@ bool dispose_held(HANDLE held) noexcept;
 void check_held(HANDLE held, const std::filesystem::path& base, const std::filesystem::path& path,
                 const std::filesystem::path& file);
 
-// Opens what stands at path (a file or a folder) with the access asked, without following a
-// link, and checks it as check_held does. An empty holder when nothing is there; any other
-// failure to open throws that system error. Others may read, write and delete it meanwhile.
+// Opens what stands at path (a file or a folder) with the access asked, reached from the base
+// down, without following a link, and checks it as check_held does. An empty holder when nothing
+// is there; any other failure to open throws that system error. Others may read, write and
+// delete it meanwhile. A path whose final path would reach MAX_PATH fails with
+// ERROR_FILENAME_EXCED_RANGE, naming file, before anything is opened.
 vd::unique_file open_checked(const std::filesystem::path& base, const std::filesystem::path& path, DWORD access,
                              const std::filesystem::path& file);
 
-// Opens the file at path to be written and read back, making it when it is missing and never
-// truncating it, and checks it as check_held does. A file made here that fails its check is
-// deleted through its handle; a read-only one loses the attribute through it. Others may read and
-// write it meanwhile, not move it. With an empty base (the installation folder) it is opened as
-// it stands, a link followed, and not checked. Throws as above, or the system's error.
-vd::unique_file create_checked_file(const std::filesystem::path& base, const std::filesystem::path& path);
+// Opens the file at path to be written and read back, by its name in folder (the handle that
+// checked_folders returned for path's folder), making it when it is missing and never truncating
+// it, and checks it as check_held does. A file made here that fails its check is deleted through
+// its handle; a read-only one loses the attribute through it. Others may read and write it
+// meanwhile, not move it. With an empty base (the installation folder) folder is not used: the
+// file is opened by its path as it stands, a link followed, and not checked. Throws as above, or
+// the system's error.
+vd::unique_file create_checked_file(HANDLE folder, const std::filesystem::path& base, const std::filesystem::path& path);
 
 // Every folder below base down to folder, in one walk from base down over one text: each is
-// opened, or made and then opened, and checked, and held (without delete sharing: nobody moves
-// it) until the one below it is checked. Each folder made is reported to made, outermost first.
-// A folder made here that fails its check is removed through its handle. Returns folder's
-// handle, or, when make is false and a folder is missing, the deepest one there (an empty holder
-// when none is). Throws as above, or the system's error of a folder that could not be made.
+// opened, or made and then opened, by its name in the folder above, and checked, and the folder
+// above is held (without delete sharing: nobody moves it) until the one below it is checked.
+// Each folder made is reported to made, outermost first, while it is held. A folder made here
+// that fails its check is removed through its handle. Returns folder's handle, or an empty
+// holder when make is false and a folder of it is missing. Throws as above, or the system's error
+// of a folder that could not be made.
 using folder_made = std::function<void(std::wstring_view folder)>;
 vd::unique_file checked_folders(const std::filesystem::path& base, const std::filesystem::path& folder,
                                 const std::filesystem::path& file, bool make, const folder_made& made = {});
 
-// Looks without making anything: the deepest folder of file's that is there, and file itself if
-// it is, must pass their checks. Throws as above.
+// Looks without making anything: the folders of file's that are there, and file itself if it
+// is, must pass their checks. Throws as above.
 void refuse_linked(const std::filesystem::path& base, const std::filesystem::path& file);
 
 // Grants BUILTIN\Users access to the folder, or to the file, through a handle opened by

@@ -39,8 +39,9 @@ void start_host_program(std::wstring command_line, const std::function<bool()>& 
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
         throw std::runtime_error("cannot start " + vd::wide_to_utf8(command_line));
+    // With no process, Wine leaves a stale value in hThread that may be another handle of ours.
     const vd::unique_handle process(started.hProcess);
-    const vd::unique_handle thread(started.hThread);
+    const vd::unique_handle thread(started.hProcess ? started.hThread : nullptr);
     for (int waited_ms = 0; !done(); waited_ms += 10) {
         if (waited_ms >= 10000)
             throw std::runtime_error("no effect of " + vd::wide_to_utf8(command_line));
@@ -69,6 +70,45 @@ void make_folder_link(const fs::path& link, const fs::path& target, link_to kind
     const DWORD folder = kind == link_to::folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
     if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(), folder | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
         throw std::runtime_error("cannot link " + link.string());
+}
+
+bool move_folder_as_user(const fs::path& from, const fs::path& to) {
+    if (vd::details::running_on_wine()) {
+        start_host_program(L"Z:\\bin\\mv " + quoted(unix_name(from)) + L" " + quoted(unix_name(to)),
+                           [&] { return ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES; });
+        return true;
+    }
+    return ::MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
+}
+
+namespace {
+
+const FILETIME long_ago{0, 0x01C00000};
+
+} // namespace
+
+// The standard library opens no folder to set its time: a handle does.
+folder_watch::folder_watch(const fs::path& folder)
+    : folder_(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
+    if (folder_ == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot watch " + folder.string());
+    reset();
+}
+
+folder_watch::~folder_watch() {
+    ::CloseHandle(folder_);
+}
+
+void folder_watch::reset() const {
+    if (!::SetFileTime(folder_, nullptr, nullptr, &long_ago))
+        throw std::runtime_error("cannot set a folder's time");
+}
+
+bool folder_watch::changed() const {
+    FILETIME written{};
+    ::GetFileTime(folder_, nullptr, nullptr, &written);
+    return ::CompareFileTime(&written, &long_ago) != 0;
 }
 
 void remove_folder_link(const fs::path& link, link_to kind) {

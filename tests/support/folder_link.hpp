@@ -12,6 +12,27 @@ enum class link_to { folder, file };
 // it cannot.
 void make_folder_link(const std::filesystem::path& link, const std::filesystem::path& target, link_to kind = link_to::folder);
 
+// Renames the folder from to to as a program of the user's would, while the installer may hold
+// it: under Wine by a program of the host's, beyond the reach of Wine's sharing rules. False
+// when the system refused it (on Windows, a folder held without delete sharing).
+bool move_folder_as_user(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A folder whose time of last change is set far back, so that anything made or removed in it,
+// even a file made and deleted again at once, shows.
+class folder_watch {
+public:
+    explicit folder_watch(const std::filesystem::path& folder);
+    ~folder_watch();
+    folder_watch(const folder_watch&) = delete;
+    folder_watch& operator=(const folder_watch&) = delete;
+
+    void reset() const;
+    bool changed() const;
+
+private:
+    void* folder_;
+};
+
 // Removes the link itself, never what it leads to.
 void remove_folder_link(const std::filesystem::path& link, link_to kind = link_to::folder);
 

@@ -2,6 +2,7 @@
 
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
+#include "foundation/system/shell_link.hpp"
 #include "installer/payload/folder_templates.hpp"
 #include "installer/payload/linked_folders.hpp"
 #include "installer/payload/payload_extractor.hpp"
@@ -206,6 +207,44 @@ TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
 // A few bytes of payload may name thousands of folders, each below the one before: journalling
 // them must cost memory linear in the path, not in its square (a 32-bit process has 2 GiB).
 // Under Wine each file call walks every folder of its path, which bounds the depth tried here.
+// With the temporary folder on another volume (the host's memory file system), a replaced file
+// below the shared data folder goes aside and comes back as copies made through handles: with
+// its bytes, its attributes and both its times, as a move within one volume keeps them.
+TEST_F(journal, a_file_put_back_from_another_volume_keeps_its_times) {
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const testing_support::test_folder shared(common);
+    const testing_support::test_folder other_volume(L"Z:\\dev\\shm");
+    const testing_support::environment_scope tmp(L"TMP", other_volume.path().c_str());
+    const auto file = shared / L"Textures" / L"steel.bmp";
+    write_file(file, "old steel");
+    const FILETIME made{0x12345600, 0x01C80000}, written{0x65432100, 0x01D00000};
+    {
+        const vd::unique_file held(::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held && ::SetFileTime(held.get(), &made, nullptr, &written));
+    }
+    set_read_only(file);
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    ASSERT_TRUE(::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &before));
+
+    uninstall_log log;
+    log.add_file(file.wstring(), 0, false, common.wstring());
+    ASSERT_FALSE(fs::exists(file));
+    ASSERT_EQ(fs::path(log.entries.back().backup).parent_path(), other_volume.path());
+    write_file(file, "new steel");
+    log.set_result(true, L"");
+    EXPECT_TRUE(log.rollback().empty());
+
+    EXPECT_EQ(read_file(file), "old steel");
+    EXPECT_EQ(::GetFileAttributesW(file.c_str()), attributes);
+    WIN32_FILE_ATTRIBUTE_DATA put_back{};
+    ASSERT_TRUE(::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &put_back));
+    EXPECT_EQ(::CompareFileTime(&put_back.ftLastWriteTime, &written), 0) << "modification time";
+    if (::CompareFileTime(&before.ftCreationTime, &made) != 0)
+        GTEST_SKIP() << "Wine: a file's creation time cannot be set, so a copy cannot be given the original's";
+    EXPECT_EQ(::CompareFileTime(&put_back.ftCreationTime, &made), 0) << "creation time";
+}
+
 TEST_F(journal, deep_folders_are_journalled_outermost_first_in_bounded_memory) {
     constexpr int depth = 600;
     std::wstring folder_template = L"<InstallPath>";
@@ -304,6 +343,43 @@ TEST_F(journal, a_folder_exchanged_for_a_link_is_neither_written_nor_rolled_back
         EXPECT_EQ(fs::path(left.back().path), textures / L"checker.bmp");
         EXPECT_EQ(read_file(left.back().backup), "old checker") << "the replaced file is kept where the rollback left it";
         EXPECT_EQ(read_file(common / top / L"Textures.user" / L"birch.bmp"), "the user's birch");
+    }
+}
+
+// Below the user's Start menu the link is written into a file made by its name in the folder
+// that was checked, held meanwhile: the same bytes the shell saves by a path, and, with that
+// folder renamed by a program beyond Wine's sharing rules and a link put in its place between
+// the check and the link, in the held folder or nowhere.
+TEST_F(journal, a_link_lands_in_the_folder_that_was_checked_or_nowhere) {
+    const testing_support::test_folder menu(vd::known_folder_path(FOLDERID_StartMenu));
+    const auto folder = menu / L"Vandrel";
+    const fs::path moved = folder.native() + L".moved";
+    const auto elsewhere = world_ / L"elsewhere";
+    const auto program = root_ / L"Stelvane.exe";
+    write_file(program, "program");
+    fs::create_directories(elsewhere);
+    const testing_support::folder_watch watch(elsewhere);
+    const auto saved_by_path = vd::create_shortcut(world_.path(), L"Stelvane 8.01", program);
+    for (const bool exchanged : {false, true}) {
+        SCOPED_TRACE(exchanged ? "the folder exchanged for a link" : "the folder as it was checked");
+        uninstall_log log;
+        const auto target = log.add_shortcut(false, folder.wstring());
+        ASSERT_TRUE(target.held);
+        std::optional<testing_support::folder_link> link;
+        if (exchanged) {
+            ASSERT_TRUE(testing_support::move_folder_as_user(folder, moved));
+            link.emplace(folder, elsewhere);
+        }
+        try {
+            const auto made = target.make_shortcut(L"Stelvane 8.01", program.wstring());
+            log.set_result(true, made.wstring());
+            EXPECT_EQ(read_file((exchanged ? moved : folder) / L"Stelvane 8.01.lnk"), read_file(saved_by_path));
+        } catch (const fs::filesystem_error& e) {
+            EXPECT_TRUE(exchanged && is_refusal(e)) << e.what();
+        }
+        link.reset();
+        EXPECT_FALSE(watch.changed()) << "something was made in the other folder";
+        EXPECT_TRUE(fs::is_empty(elsewhere));
     }
 }
 

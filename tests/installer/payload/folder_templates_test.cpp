@@ -238,6 +238,72 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
     }
 }
 
+// The folder that the walk holds is renamed by a program beyond Wine's sharing rules and a link
+// put in its place, at the seams between a folder's check and the next name's open: what comes
+// next lands in the held folder or is refused, and the other folder sees nothing at all, not
+// even a file made and deleted again. From within Wine the hold refuses the rename.
+TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_it) {
+    test_folder scratch;
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const test_folder shared(common);
+    const auto elsewhere = scratch / L"elsewhere";
+    fs::create_directories(elsewhere);
+    const folder_watch watch(elsewhere);
+    const auto outer = shared / L"A";
+    const auto folder = outer / L"B";
+    const auto file = folder / L"data.dat";
+    for (const bool at_file : {false, true}) {
+        SCOPED_TRACE(at_file ? "between the file's folder and the file" : "between a folder and the next");
+        const auto exchanged = at_file ? folder : outer;
+        const fs::path moved = exchanged.native() + L".moved";
+        fs::remove_all(outer);
+        watch.reset();
+        std::optional<folder_link> link;
+        const auto exchange = [&] {
+            ASSERT_FALSE(::MoveFileExW(exchanged.c_str(), (exchanged.native() + L".within").c_str(), 0)) << "the held folder moved";
+            ASSERT_TRUE(move_folder_as_user(exchanged, moved));
+            link.emplace(exchanged, elsewhere);
+        };
+        try {
+            const auto held = checked_folders(common, folder, file, true, [&](std::wstring_view made) {
+                if (!at_file && fs::path(made) == outer)
+                    exchange();
+            });
+            if (at_file)
+                exchange();
+            create_checked_file(held.get(), common, file);
+            EXPECT_TRUE(fs::exists(moved / (at_file ? L"data.dat" : L"B\\data.dat")));
+        } catch (const fs::filesystem_error& e) {
+            EXPECT_TRUE(is_refusal(e)) << e.what();
+        } catch (const std::system_error& e) {
+            ADD_FAILURE() << e.what() << " " << e.code().value();
+        }
+        link.reset();
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+        EXPECT_FALSE(watch.changed()) << "something was made in the other folder";
+    }
+}
+
+// Below a folder users may change, a path whose final path could not be read back to be checked
+// (Wine reads none of MAX_PATH or more) fails for its length, naming its file, and nothing of it
+// is made.
+TEST(folder_templates, a_path_too_long_to_be_checked_fails_for_its_length) {
+    test_folder scratch;
+    const test_folder shared(shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA));
+    const std::wstring top = shared.path().filename().wstring();
+    const std::wstring folder_template = L"<CommonData>\\" + top + L"\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b');
+    const auto stored = stored_payload({{L"C:\\data.dat", folder_template, payload_kind::shared, std::string("2")}});
+    vd::imemstream stream(stored.data(), stored.size());
+    extraction_recorder recorder;
+    EXPECT_FALSE(extract_payload(stream, (scratch / L"install").wstring(), L"", L"", recorder.callback()));
+    ASSERT_NE(recorder.last_error(), nullptr);
+    EXPECT_EQ(recorder.last_error()->code, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+    const auto named = fs::path(recorder.last_error()->text);
+    EXPECT_EQ(named.filename(), L"data.dat");
+    EXPECT_GE(named.native().size(), 270u);
+    EXPECT_TRUE(fs::is_empty(shared.path()));
+}
+
 TEST(folder_templates, existing_read_only_targets_are_replaced) {
     test_folder folder;
     write_file(folder / "readme.txt", "old");
