@@ -10,6 +10,7 @@ build="${STELVANE_BUILD:-$root/build}"
 
 "$root/scripts/setup.sh" >/dev/null
 source "$root/scripts/configure.sh"
+trap stop_wine EXIT
 cmake --build "$build" --target installer_faults
 start=$SECONDS
 status=0

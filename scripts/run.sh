@@ -9,6 +9,9 @@ build="${STELVANE_BUILD:-$root/build}"
 
 "$root/scripts/setup.sh" >/dev/null
 source "$root/scripts/configure.sh"
+# The build starts the build prefix's server (the payload builder runs under Wine), which would
+# otherwise stay.
+trap stop_wine EXIT
 
 if [ "${1:-}" = "--screenshots" ]; then
     cmake --build "$build" --target stelvane_setup installer_e2e
@@ -37,7 +40,6 @@ if [ "${1:-}" = "--screenshots" ]; then
 fi
 
 cmake --build "$build" --target stelvane_setup
-trap stop_wine EXIT
 stop_wine
 
 setup="$build/StelvaneSetup.exe"

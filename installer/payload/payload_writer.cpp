@@ -4,7 +4,6 @@
 
 #include <boost/crc.hpp>
 #include <boost/iostreams/copy.hpp>
-#include <boost/iostreams/device/back_inserter.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
@@ -80,11 +79,12 @@ void write_payload(std::ostream& out, const std::vector<payload_item>& items, pa
 }
 
 std::string compress_payload(std::string_view inflated) {
-    std::string stored;
+    // Not a back_inserter: g++ 12 misreads its string::insert as an overlapping copy (-Wrestrict).
+    std::ostringstream stored;
     io::filtering_ostream compressed;
     compressed.push(io::bzip2_compressor(io::bzip2_params(block_size)));
-    compressed.push(io::back_inserter(stored));
+    compressed.push(stored);
     compressed.write(inflated.data(), static_cast<std::streamsize>(inflated.size()));
     compressed.reset();
-    return stored;
+    return std::move(stored).str();
 }

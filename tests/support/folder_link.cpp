@@ -126,4 +126,9 @@ void remove_folder_link(const fs::path& link, link_to kind) {
         ::DeleteFileW(link.c_str());
 }
 
+// Out of line: inlined into std::optional's emplace, g++ 12 takes kind_ for uninitialized.
+folder_link::~folder_link() {
+    remove_folder_link(link_, kind_);
+}
+
 } // namespace testing_support

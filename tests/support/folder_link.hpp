@@ -44,7 +44,7 @@ public:
         : link_(std::move(link)), kind_(kind) {
         make_folder_link(link_, target, kind_);
     }
-    ~folder_link() { remove_folder_link(link_, kind_); }
+    ~folder_link();
     folder_link(const folder_link&) = delete;
     folder_link& operator=(const folder_link&) = delete;
 

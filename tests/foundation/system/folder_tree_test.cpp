@@ -31,8 +31,9 @@ TEST(folder_tree, typed_folders_are_created_or_refused) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(vd::create_folder_tree(c.text.c_str()), c.result) << testing::PrintToString(c.text);
-        if (c.created)
+        if (c.created) {
             EXPECT_TRUE(fs::is_directory(folder / c.created)) << testing::PrintToString(c.text);
+        }
     }
     EXPECT_EQ(vd::create_folder_tree(nullptr), E_INVALIDARG);
 
