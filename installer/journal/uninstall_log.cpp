@@ -318,8 +318,8 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
     pending = true;
     vd::unique_file existing;
     try {
-        create_folders(fs::path(path).parent_path().wstring(), checked_below);
-        existing = open_checked(checked_below, path, copy ? 0 : DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES, path);
+        const auto folder = make_checked_folders(fs::path(path).parent_path(), checked_below);
+        existing = open_checked_in(folder.get(), checked_below, path, copy ? 0 : DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
         if (existing && holds_folder(existing.get()))
             vd::throw_system_error(ERROR_ALREADY_EXISTS);
     } catch (...) {

@@ -96,19 +96,30 @@ public:
     std::size_t length() const noexcept { return base_.size(); }
 
     void check(HANDLE held, std::wstring_view path, const fs::path& file) const {
-        if (!base_.empty()) {
-            const auto wanted = intended(path);
-            if (!wanted || !same_text(final_of(held, path, file), *wanted))
-                throw_linked(file, fs::path(path));
-        }
+        check_place(held, path, file);
+        check_kind(held, path, file);
+    }
+
+    // Where it is: its final path is the one intended.
+    void check_place(HANDLE held, std::wstring_view path, const fs::path& file) const {
+        if (base_.empty())
+            return;
+        const auto wanted = intended(path);
+        if (!wanted || !same_text(final_of(held, path, file), *wanted))
+            throw_linked(file, fs::path(path));
+    }
+
+    // What it is: no link, and a file with one name. Whether it is a folder.
+    bool check_kind(HANDLE held, std::wstring_view path, const fs::path& file) const {
         BY_HANDLE_FILE_INFORMATION information{};
         if (!::GetFileInformationByHandle(held, &information))
             vd::throw_system_error();
+        const bool folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         // A second name makes the file another's too: what is done to it is done to that file,
         // wherever it lies.
-        if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-            (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && information.nNumberOfLinks > 1))
+        if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || (!folder && information.nNumberOfLinks > 1))
             throw_linked(file, fs::path(path));
+        return folder;
     }
 
 private:
@@ -148,71 +159,115 @@ vd::unique_file open_item(const wchar_t* path, DWORD access, DWORD share) {
     return vd::unique_file(::CreateFileW(path, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share, nullptr, OPEN_EXISTING, unlinked, nullptr));
 }
 
-// Opens, or makes and opens, the folder at level by its last name in the folder above, which
-// is held, and checks it. Empty when make is false and no folder is there.
-vd::unique_file next_folder(const checked_base& base, HANDLE above, std::wstring_view level, const fs::path& file, bool make,
-                            const folder_made& made) {
-    using vd::relative_disposition;
-    const auto name = last_element(level);
-    auto opened = vd::open_relative(above, name, 0, share_but_delete, relative_disposition::existing, vd::relative_kind::any);
-    if (!opened.handle && is_missing(opened.error) && make) {
-        opened = vd::open_relative(above, name, DELETE, share_but_delete, relative_disposition::new_only, vd::relative_kind::folder);
-        // Made by somebody else meanwhile: taken as found.
-        if (!opened.handle && (opened.error == ERROR_FILE_EXISTS || opened.error == ERROR_ALREADY_EXISTS))
-            opened = vd::open_relative(above, name, 0, share_but_delete, relative_disposition::existing, vd::relative_kind::any);
-    }
-    if (!opened.handle) {
-        if (is_missing(opened.error) && !make)
-            return {};
-        vd::throw_system_error(opened.error);
-    }
-    try {
-        base.check(opened.handle.get(), level, file);
-    } catch (...) {
-        if (opened.created)
-            dispose_held(opened.handle.get());
-        throw;
-    }
-    if (!holds_folder(opened.handle.get())) {
-        // A file where a folder of the path must be made: as the library's folder creation
-        // reports it.
-        if (make)
-            vd::throw_system_error(ERROR_ALREADY_EXISTS);
-        return {};
-    }
-    if (opened.created && made)
-        made(level);
-    return std::move(opened.handle);
-}
+// One walk from the base down to a folder, one level at a time, each opened, or made and opened,
+// by its last name in the folder above, which is held; each folder above is let go only once the
+// one below it has passed its check. An opened folder's kind is checked at once, its place (its
+// final path, which takes the system a while to tell) only where it counts: before anything is
+// made in it, and at the end of the walk. Every folder on the way has then been opened from its
+// own folder above, as no link, and the deepest one's final path is the whole way's; a folder
+// made is checked whole before anything else happens.
+class folder_walk {
+public:
+    folder_walk(const checked_base& checked, const fs::path& file, bool make, const folder_made& made)
+        : checked_(checked), file_(file), make_(make), made_(made) {}
 
-// The folder, below the base or the base itself, held and checked; empty when make is false and
-// a folder of it is missing.
+    // The folder held and checked; empty when make is false and a folder of it is missing.
+    vd::unique_file to(const fs::path& folder) {
+        std::wstring text(without_trailing_separators(folder.native()));
+        if (!checked_.intended(text))
+            throw_linked(file_, folder);
+        const bool whole = vd::for_each_level(text, checked_.length(), [&](const wchar_t* level, std::size_t length) {
+            return next(std::wstring_view(level, length));
+        });
+        // The deepest folder there is checked all the same: a look that makes nothing still
+        // refuses a link on the way.
+        place_held();
+        if (!whole)
+            return {};
+        if (!held_) {
+            HANDLE copy = nullptr;
+            if (!::DuplicateHandle(::GetCurrentProcess(), checked_.folder(), ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+                vd::throw_system_error();
+            held_.reset(copy);
+        }
+        return std::move(held_);
+    }
+
+private:
+    HANDLE above() const noexcept { return held_ ? held_.get() : checked_.folder(); }
+
+    void place_held() {
+        if (!placed_)
+            checked_.check_place(held_.get(), held_path_, file_);
+        placed_ = true;
+    }
+
+    bool next(std::wstring_view level) {
+        using vd::relative_disposition;
+        const auto name = last_element(level);
+        auto opened = vd::open_relative(above(), name, 0, share_but_delete, relative_disposition::existing, vd::relative_kind::any);
+        if (!opened.handle && is_missing(opened.error) && make_) {
+            place_held();
+            opened = vd::open_relative(above(), name, DELETE, share_but_delete, relative_disposition::new_only, vd::relative_kind::folder);
+            // Made by somebody else meanwhile: taken as found.
+            if (!opened.handle && (opened.error == ERROR_FILE_EXISTS || opened.error == ERROR_ALREADY_EXISTS))
+                opened = vd::open_relative(above(), name, 0, share_but_delete, relative_disposition::existing, vd::relative_kind::any);
+        }
+        if (!opened.handle) {
+            if (is_missing(opened.error) && !make_)
+                return false;
+            vd::throw_system_error(opened.error);
+        }
+        bool folder = false;
+        try {
+            if (opened.created)
+                checked_.check_place(opened.handle.get(), level, file_);
+            folder = checked_.check_kind(opened.handle.get(), level, file_);
+        } catch (...) {
+            if (opened.created)
+                dispose_held(opened.handle.get());
+            throw;
+        }
+        if (!folder) {
+            // A file where a folder of the path must be made: as the library's folder creation
+            // reports it.
+            if (make_)
+                vd::throw_system_error(ERROR_ALREADY_EXISTS);
+            return false;
+        }
+        held_ = std::move(opened.handle);
+        held_path_ = level;
+        placed_ = opened.created;
+        if (opened.created && made_)
+            made_(level);
+        return true;
+    }
+
+    const checked_base& checked_;
+    const fs::path& file_;
+    const bool make_;
+    const folder_made& made_;
+    vd::unique_file held_;
+    std::wstring_view held_path_;
+    bool placed_ = true;  // the base's place is known
+};
+
 vd::unique_file walk_folders(const checked_base& checked, const fs::path& folder, const fs::path& file, bool make,
                              const folder_made& made) {
-    std::wstring text(without_trailing_separators(folder.native()));
-    if (!checked.intended(text))
-        throw_linked(file, folder);
-    // From the base down, in one text cut short at each level; each folder above is let go only
-    // once the one below it has passed its check.
-    HANDLE above = checked.folder();
-    vd::unique_file held;
-    const bool whole = vd::for_each_level(text, checked.length(), [&](const wchar_t* level, std::size_t length) {
-        vd::unique_file next = next_folder(checked, above, std::wstring_view(level, length), file, make, made);
-        if (!next)
-            return false;
-        held = std::move(next);
-        above = held.get();
-        return true;
-    });
-    if (!whole)
-        return {};
-    if (!held) {
-        HANDLE copy = nullptr;
-        if (!::DuplicateHandle(::GetCurrentProcess(), checked.folder(), ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-            vd::throw_system_error();
-        held.reset(copy);
+    return folder_walk(checked, file, make, made).to(folder);
+}
+
+// What stands at path, by its name in the held folder that holds it, checked whole.
+vd::unique_file open_in_folder(const checked_base& checked, HANDLE folder, const fs::path& path, DWORD access, const fs::path& file) {
+    auto item = vd::open_relative(folder, last_element(path.native()), access, share_all, vd::relative_disposition::existing,
+                                  vd::relative_kind::any);
+    if (!item.handle) {
+        if (is_missing(item.error))
+            return {};
+        vd::throw_system_error(item.error);
     }
-    return held;
+    checked.check(item.handle.get(), path.native(), file);
+    return std::move(item.handle);
 }
 
 vd::unique_file open_checked_item(const checked_base& checked, const fs::path& path, DWORD access, const fs::path& file) {
@@ -230,17 +285,7 @@ vd::unique_file open_checked_item(const checked_base& checked, const fs::path& p
     }
     checked.require_below(path.native(), file);
     const vd::unique_file folder = walk_folders(checked, path.parent_path(), file, false, {});
-    if (!folder)
-        return {};
-    auto item = vd::open_relative(folder.get(), last_element(path.native()), access, share_all, vd::relative_disposition::existing,
-                                  vd::relative_kind::any);
-    if (!item.handle) {
-        if (is_missing(item.error))
-            return {};
-        vd::throw_system_error(item.error);
-    }
-    checked.check(item.handle.get(), path.native(), file);
-    return std::move(item.handle);
+    return folder ? open_in_folder(checked, folder.get(), path, access, file) : vd::unique_file();
 }
 
 // A read-only file refuses to be opened for writing: the attribute goes through attributes_only,
@@ -311,6 +356,12 @@ void check_held(HANDLE held, const fs::path& base, const fs::path& path, const f
 
 vd::unique_file open_checked(const fs::path& base, const fs::path& path, DWORD access, const fs::path& file) {
     return open_checked_item(checked_base(base), path, access, file);
+}
+
+vd::unique_file open_checked_in(HANDLE folder, const fs::path& base, const fs::path& path, DWORD access) {
+    const checked_base checked(base);
+    checked.require_below(path.native(), path);
+    return open_in_folder(checked, folder, path, access, path);
 }
 
 vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const fs::path& path) {

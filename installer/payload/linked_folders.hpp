@@ -54,6 +54,10 @@ void check_held(HANDLE held, const std::filesystem::path& base, const std::files
 vd::unique_file open_checked(const std::filesystem::path& base, const std::filesystem::path& path, DWORD access,
                              const std::filesystem::path& file);
 
+// As open_checked, by path's name in folder, the handle that checked_folders returned for path's
+// folder below base.
+vd::unique_file open_checked_in(HANDLE folder, const std::filesystem::path& base, const std::filesystem::path& path, DWORD access);
+
 // Opens the file at path to be written and read back, by its name in folder (the handle that
 // checked_folders returned for path's folder), making it when it is missing and never truncating
 // it, and checks it as check_held does. A file made here that fails its check is deleted through

@@ -46,7 +46,10 @@ int apartment() {
 
 TEST(shell_link, links_start_their_program_in_its_folder_and_com_is_left_as_found) {
     const testing_support::test_folder folder;
-    const std::filesystem::path program = folder / L"Stelvane 8" / L"bin" / L"tool.exe";
+    // A link records the times of the folders above its program, which other tests change in the
+    // temporary folder: the program lies where nothing else changes.
+    const testing_support::test_folder program_folder(L"C:\\");
+    const std::filesystem::path program = program_folder / L"Stelvane 8" / L"bin" / L"tool.exe";
     testing_support::write_file(program, "MZ");
     const std::wstring expected = program.wstring() + L"|" + program.parent_path().wstring() + L"||";
 
@@ -76,7 +79,10 @@ TEST(shell_link, links_start_their_program_in_its_folder_and_com_is_left_as_foun
 
 TEST(shell_link, a_link_written_into_a_held_file_is_the_saved_link_and_nothing_more) {
     const testing_support::test_folder folder;
-    const std::filesystem::path program = folder / L"Stelvane 8" / L"bin" / L"tool.exe";
+    // A link records the times of the folders above its program, which other tests change in the
+    // temporary folder: the program lies where nothing else changes.
+    const testing_support::test_folder program_folder(L"C:\\");
+    const std::filesystem::path program = program_folder / L"Stelvane 8" / L"bin" / L"tool.exe";
     testing_support::write_file(program, "MZ");
     const std::filesystem::path held = vd::shortcut_path(folder / L"held", L"Stelvane 8.01", program);
     testing_support::write_file(held, std::string(4096, 'x'));
