@@ -245,10 +245,11 @@ void payload_extractor::grant_shared_folders(const fs::path& folder, const std::
     if (!fs::is_directory(status))
         return;
     std::ranges::sort(above, {}, &listed_above::listed);
+    std::vector<fs::path> folders;
     for (const auto& item : above) {
         listed_[item.listed].granted = true;
         --ungranted_;
-        grant_users_on_folder(checked_below, fs::path(form.native().substr(0, item.length)), FILE_ALL_ACCESS,
-                              OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        folders.emplace_back(form.native().substr(0, item.length));
     }
+    grant_users_on_folders(checked_below, folders, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
 }

@@ -5,9 +5,11 @@
 #include "foundation/system/relative_file.hpp"
 #include "foundation/system/security.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -168,8 +170,12 @@ vd::unique_file open_item(const wchar_t* path, DWORD access, DWORD share) {
 // made is checked whole before anything else happens.
 class folder_walk {
 public:
-    folder_walk(const checked_base& checked, const fs::path& file, bool make, const folder_made& made)
-        : checked_(checked), file_(file), make_(make), made_(made) {}
+    // Hears of each folder on the way, by the handle of the folder above it, once it has passed
+    // the check of its kind.
+    using visit = std::function<void(HANDLE above, std::wstring_view folder)>;
+
+    folder_walk(const checked_base& checked, const fs::path& file, bool make, const folder_made& made, const visit& visitor = {})
+        : checked_(checked), file_(file), make_(make), made_(made), visitor_(visitor) {}
 
     // The folder held and checked; empty when make is false and a folder of it is missing.
     vd::unique_file to(const fs::path& folder) {
@@ -235,6 +241,8 @@ private:
                 vd::throw_system_error(ERROR_ALREADY_EXISTS);
             return false;
         }
+        if (visitor_)
+            visitor_(above(), level);
         held_ = std::move(opened.handle);
         held_path_ = level;
         placed_ = opened.created;
@@ -247,6 +255,7 @@ private:
     const fs::path& file_;
     const bool make_;
     const folder_made& made_;
+    const visit& visitor_;
     vd::unique_file held_;
     std::wstring_view held_path_;
     bool placed_ = true;  // the base's place is known
@@ -406,25 +415,53 @@ void refuse_linked(const fs::path& base, const fs::path& file) {
 
 namespace {
 
-void grant_through_handle(const fs::path& base, const fs::path& item, std::uint32_t mask, std::uint32_t inheritance) {
-    vd::unique_file handle;
+// A failure to grant leaves the item as it was and is not reported; a refusal is.
+template <class Grant>
+void grant_or_refuse(Grant grant) {
     try {
-        handle = open_checked(base, item, READ_CONTROL | WRITE_DAC, item);
+        grant();
     } catch (const std::system_error& e) {
         if (is_refusal(e))
             throw;
-        return;
     }
-    if (handle)
-        vd::grant_users_access(handle.get(), mask, inheritance);
 }
 
 } // namespace
 
-void grant_users_on_folder(const fs::path& base, const fs::path& folder, std::uint32_t mask, std::uint32_t inheritance) {
-    grant_through_handle(base, folder, mask, inheritance);
+void grant_users_on_folders(const fs::path& base, const std::vector<fs::path>& folders, std::uint32_t mask, std::uint32_t inheritance) {
+    if (folders.empty())
+        return;
+    const checked_base checked(base);
+    if (checked.empty()) {
+        for (const auto& folder : folders) {
+            grant_or_refuse([&] {
+                if (const auto handle = open_checked_item(checked, folder, READ_CONTROL | WRITE_DAC, folder))
+                    vd::grant_users_access(handle.get(), mask, inheritance);
+            });
+        }
+        return;
+    }
+    // One walk down to the deepest: each folder to grant is opened again from the folder above it,
+    // for its security, and checked whole before it is changed.
+    auto next = folders.begin();
+    const folder_walk::visit grant = [&](HANDLE above, std::wstring_view level) {
+        if (next == folders.end() || !same_text(level, next->native()))
+            return;
+        const fs::path folder = *next++;
+        grant_or_refuse([&] {
+            if (const auto handle = open_in_folder(checked, above, folder, READ_CONTROL | WRITE_DAC, folder))
+                vd::grant_users_access(handle.get(), mask, inheritance);
+        });
+    };
+    grant_or_refuse([&] {
+        checked.require_below(folders.back().native(), folders.back());
+        folder_walk(checked, folders.back(), false, {}, grant).to(folders.back());
+    });
 }
 
 void grant_users_on_file(const fs::path& base, const fs::path& file, std::uint32_t mask) {
-    grant_through_handle(base, file, mask, 0);
+    grant_or_refuse([&] {
+        if (const auto handle = open_checked(base, file, READ_CONTROL | WRITE_DAC, file))
+            vd::grant_users_access(handle.get(), mask, 0);
+    });
 }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <windows.h>
 
@@ -82,9 +83,10 @@ vd::unique_file checked_folders(const std::filesystem::path& base, const std::fi
 // is, must pass their checks. Throws as above.
 void refuse_linked(const std::filesystem::path& base, const std::filesystem::path& file);
 
-// Grants BUILTIN\Users access to the folder, or to the file, through a handle opened by
-// open_checked. Throws as above when it is refused; any other failure leaves it as it was and is
+// Grants BUILTIN\Users access to each of folders (outermost first, each below the one before),
+// or to the file, through a handle opened as open_checked opens it: the folders in one walk down
+// from the base. Throws as above when one is refused; any other failure leaves it as it was and is
 // not reported.
-void grant_users_on_folder(const std::filesystem::path& base, const std::filesystem::path& folder, std::uint32_t mask,
-                           std::uint32_t inheritance);
+void grant_users_on_folders(const std::filesystem::path& base, const std::vector<std::filesystem::path>& folders,
+                            std::uint32_t mask, std::uint32_t inheritance);
 void grant_users_on_file(const std::filesystem::path& base, const std::filesystem::path& file, std::uint32_t mask);

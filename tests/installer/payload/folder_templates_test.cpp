@@ -246,8 +246,16 @@ TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_
     test_folder scratch;
     const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
     const test_folder shared(common);
+    // Holds what the walk would make next, under the same names: none of it may be touched.
     const auto elsewhere = scratch / L"elsewhere";
-    fs::create_directories(elsewhere);
+    fs::create_directories(elsewhere / L"B");
+    write_file(elsewhere / L"data.dat", "theirs");
+    const auto kept = [&] {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::recursive_directory_iterator(elsewhere))
+            found.push_back(entry.path());
+        return found;
+    }();
     const folder_watch watch(elsewhere);
     const auto outer = shared / L"A";
     const auto folder = outer / L"B";
@@ -279,8 +287,12 @@ TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_
             ADD_FAILURE() << e.what() << " " << e.code().value();
         }
         link.reset();
-        EXPECT_TRUE(fs::is_empty(elsewhere));
-        EXPECT_FALSE(watch.changed()) << "something was made in the other folder";
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::recursive_directory_iterator(elsewhere))
+            found.push_back(entry.path());
+        EXPECT_EQ(found, kept);
+        EXPECT_EQ(read_file(elsewhere / L"data.dat"), "theirs");
+        EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
     }
 }
 
