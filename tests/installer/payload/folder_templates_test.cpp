@@ -42,6 +42,14 @@ void expect_unexpected_error(payload_extractor& extractor, const std::wstring& f
     }
 }
 
+// Everything below a folder, as a person listing it would see it.
+std::vector<fs::path> listing(const fs::path& folder) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        found.push_back(entry.path());
+    return found;
+}
+
 } // namespace
 
 TEST(folder_templates, every_template_names_its_folder) {
@@ -168,13 +176,7 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
     // Stands for a folder that users may not change, the system folder for one.
     const auto elsewhere = scratch / L"elsewhere";
     write_file(elsewhere / L"kept.dll", "kept");
-    const auto listing = [&] {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(elsewhere))
-            found.push_back(entry.path());
-        return found;
-    };
-    const auto kept = listing();
+    const auto kept = listing(elsewhere);
 
     enum class made_as { folder_link, hard_link, file_link };  // the last two: of kept.dll
     struct link_case {
@@ -233,7 +235,7 @@ TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_chan
         }
         EXPECT_EQ(recorder.targets(file_begins_event).size(), 1u) << "the file is refused before the callback hears of it";
         EXPECT_EQ(read_file(scratch / L"work" / L"first.dat"), "1");
-        EXPECT_EQ(listing(), kept);
+        EXPECT_EQ(listing(elsewhere), kept);
         EXPECT_EQ(read_file(elsewhere / L"kept.dll"), "kept");
     }
 }
@@ -250,12 +252,7 @@ TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_
     const auto elsewhere = scratch / L"elsewhere";
     fs::create_directories(elsewhere / L"B");
     write_file(elsewhere / L"data.dat", "theirs");
-    const auto kept = [&] {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(elsewhere))
-            found.push_back(entry.path());
-        return found;
-    }();
+    const auto kept = listing(elsewhere);
     const folder_watch watch(elsewhere);
     const auto outer = shared / L"A";
     const auto folder = outer / L"B";
@@ -287,10 +284,7 @@ TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_
             ADD_FAILURE() << e.what() << " " << e.code().value();
         }
         link.reset();
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(elsewhere))
-            found.push_back(entry.path());
-        EXPECT_EQ(found, kept);
+        EXPECT_EQ(listing(elsewhere), kept);
         EXPECT_EQ(read_file(elsewhere / L"data.dat"), "theirs");
         EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
     }
