@@ -2,6 +2,11 @@
 
 #include "foundation/system/library.hpp"
 
+#include <algorithm>
+#include <cstddef>
+#include <new>
+#include <vector>
+
 #include <winternl.h>
 
 namespace vd {
@@ -10,7 +15,25 @@ namespace {
 
 using create_file_function = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
                                               ULONG, ULONG, ULONG, PVOID, ULONG);
+using set_information_function = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
 using status_to_error_function = ULONG(NTAPI*)(NTSTATUS);
+
+// The native calls, looked up in ntdll so that the import table stays as it is.
+struct native_calls {
+    create_file_function create_file;
+    set_information_function set_information;
+    status_to_error_function status_to_error;
+
+    static const native_calls& get() {
+        static const native_calls calls = [] {
+            const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+            return native_calls{find_export<create_file_function>(ntdll, "NtCreateFile"),
+                                find_export<set_information_function>(ntdll, "NtSetInformationFile"),
+                                find_export<status_to_error_function>(ntdll, "RtlNtStatusToDosError")};
+        }();
+        return calls;
+    }
+};
 
 bool is_single_element(std::wstring_view name) {
     if (name.empty() || name == L"." || name == L".." || name.back() == L'.' || name.back() == L' ')
@@ -49,10 +72,8 @@ relative_open_result open_relative(HANDLE folder, std::wstring_view name, DWORD 
         result.error = ERROR_INVALID_NAME;
         return result;
     }
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    const auto create_file = find_export<create_file_function>(ntdll, "NtCreateFile");
-    const auto status_to_error = find_export<status_to_error_function>(ntdll, "RtlNtStatusToDosError");
-    if (!create_file || !status_to_error) {
+    const auto& native = native_calls::get();
+    if (!native.create_file || !native.status_to_error) {
         result.error = ERROR_PROC_NOT_FOUND;
         return result;
     }
@@ -65,16 +86,35 @@ relative_open_result open_relative(HANDLE folder, std::wstring_view name, DWORD 
     IO_STATUS_BLOCK io{};
     HANDLE opened = nullptr;
     const ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | kind_option(kind);
-    const NTSTATUS status = create_file(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+    const NTSTATUS status = native.create_file(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
                                         FILE_ATTRIBUTE_NORMAL, share,
                                         native_disposition(disposition), options, nullptr, 0);
     if (status < 0) {
-        result.error = status_to_error(status);
+        result.error = native.status_to_error(status);
         return result;
     }
     result.handle.reset(opened);
     result.created = io.Information == FILE_CREATED;
     return result;
+}
+
+DWORD rename_relative(HANDLE item, HANDLE folder, std::wstring_view name) noexcept {
+    const auto& native = native_calls::get();
+    if (!native.set_information || !native.status_to_error)
+        return ERROR_PROC_NOT_FOUND;
+    try {
+        std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+        rename->ReplaceIfExists = FALSE;
+        rename->RootDirectory = folder;
+        rename->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+        std::copy(name.begin(), name.end(), rename->FileName);
+        IO_STATUS_BLOCK io{};
+        const NTSTATUS status = native.set_information(item, &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+        return status >= 0 ? ERROR_SUCCESS : native.status_to_error(status);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 } // namespace vd

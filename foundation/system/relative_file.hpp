@@ -1,7 +1,8 @@
-// Opening a file or a folder by its bare name inside a folder that is held open: the name is
-// looked up in the folder that handle holds, wherever that folder has been moved since and
-// whatever has taken its old path. Win32 opens only by a whole path, so this is the native
-// call beneath CreateFileW, with the folder as the name's root.
+// Opening, and renaming into, a file or a folder by its bare name inside a folder that is held
+// open: the name is looked up in the folder that handle holds, wherever that folder has been
+// moved since and whatever has taken its old path. Win32 names only by a whole path, so these are
+// the native calls beneath CreateFileW and SetFileInformationByHandle, with the folder as the
+// name's root.
 #pragma once
 
 #include "foundation/system/unique_any.hpp"
@@ -34,5 +35,11 @@ struct relative_open_result {
 // is asked for, ERROR_INVALID_NAME for a name that is no single element.
 relative_open_result open_relative(HANDLE folder, std::wstring_view name, DWORD access, DWORD share,
                                    relative_disposition disposition, relative_kind kind) noexcept;
+
+// Renames what item holds (opened with DELETE) to name, never over anything that stands there:
+// name is a bare name in the folder that folder holds, or, with no folder, a whole path in the
+// system's form ("\??\C:\..."). ERROR_SUCCESS or the failure's Win32 code. Wine's
+// SetFileInformationByHandle makes a whole path of any name first, and then refuses the folder.
+DWORD rename_relative(HANDLE item, HANDLE folder, std::wstring_view name) noexcept;
 
 } // namespace vd

@@ -1,17 +1,12 @@
 #include "installer/journal/held_files.hpp"
 
 #include "foundation/errors/error.hpp"
-#include "foundation/system/library.hpp"
 #include "foundation/system/relative_file.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "installer/payload/linked_folders.hpp"
 
-#include <algorithm>
-#include <cstddef>
 #include <string>
 #include <vector>
-
-#include <winternl.h>
 
 namespace fs = std::filesystem;
 
@@ -39,33 +34,11 @@ DWORD clear_read_only(HANDLE file, FILE_BASIC_INFO& basic) {
     return attributes;
 }
 
-// The name as the file system takes it: SetFileInformationByHandle hands a rename's name on as
-// it stands, and no file system takes a relative or DOS-only form.
+// The name as the file system takes it: a rename's name is handed on as it stands, and no file
+// system takes a relative or DOS-only form.
 std::wstring system_form(const fs::path& path) {
     const auto& text = path.native();
     return text.starts_with(L"\\\\?\\") ? L"\\??\\" + text.substr(4) : L"\\??\\" + text;
-}
-
-// The native rename, whose name is relative to root when root is given. The documented call
-// below SetFileInformationByHandle: Wine's SetFileInformationByHandle makes a full path of any
-// name first, and then refuses the root.
-DWORD rename_held(HANDLE file, HANDLE root, const std::wstring& name) noexcept {
-    using set_information_function = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-    using status_to_error_function = ULONG(NTAPI*)(NTSTATUS);
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    const auto set_information = vd::find_export<set_information_function>(ntdll, "NtSetInformationFile");
-    const auto status_to_error = vd::find_export<status_to_error_function>(ntdll, "RtlNtStatusToDosError");
-    if (!set_information || !status_to_error)
-        return ERROR_PROC_NOT_FOUND;
-    std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = root;
-    rename->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
-    std::copy(name.begin(), name.end(), rename->FileName);
-    IO_STATUS_BLOCK io{};
-    const NTSTATUS status = set_information(file, &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
-    return status >= 0 ? ERROR_SUCCESS : status_to_error(status);
 }
 
 // The bytes of the held file go through the handle into copy, from its start.
@@ -110,7 +83,7 @@ void move_held_file(HANDLE file, const fs::path& target) {
     FILE_BASIC_INFO basic{};
     const DWORD attributes = clear_read_only(file, basic);
     try {
-        const DWORD error = rename_held(file, nullptr, system_form(target));
+        const DWORD error = vd::rename_relative(file, nullptr, system_form(target));
         if (error == ERROR_NOT_SAME_DEVICE) {
             // The backup's folder is the installer's own: its name is no one else's to change.
             const vd::unique_file copy(::CreateFileW(target.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -148,7 +121,7 @@ bool restore_held(HANDLE backup, HANDLE folder, const fs::path& base, const fs::
     try {
         attributes = clear_read_only(backup, basic);
         cleared = true;
-        const DWORD error = rename_held(backup, folder, target.filename().native());
+        const DWORD error = vd::rename_relative(backup, folder, target.filename().native());
         if (error == ERROR_SUCCESS) {
             set_attributes(backup, basic, attributes);
             return true;

@@ -90,6 +90,13 @@ std::optional<fs::path> shell_folder_above(const std::wstring& path) {
     return std::nullopt;
 }
 
+// "C:\a\b\" and "C:\a\b" are one folder and must be journalled once.
+fs::path folder_form(fs::path folder) {
+    if (!folder.has_filename() && folder.has_relative_path())
+        folder = folder.parent_path();
+    return folder;
+}
+
 // The folder users may change that a journalled path lies below. A link's is the shell folder
 // it lies in; a file's and a folder's, the one the extraction named for it.
 std::wstring checked_base_of(const uninstall_log::entry& item, const std::wstring& path) {
@@ -230,10 +237,7 @@ vd::unique_file uninstall_log::make_checked_folders(const fs::path& folder, cons
 }
 
 bool uninstall_log::create_folders(const std::wstring& path, const std::wstring& checked_below) {
-    fs::path folder(path);
-    // "C:\a\b\" and "C:\a\b" are one folder and must be journalled once.
-    if (!folder.has_filename() && folder.has_relative_path())
-        folder = folder.parent_path();
+    const fs::path folder = folder_form(path);
     if (!checked_below.empty()) {
         try {
             make_checked_folders(folder, checked_below);
@@ -357,9 +361,7 @@ uninstall_log::link_folder uninstall_log::add_shortcut(bool desktop, const std::
     const auto root = shell_folder_above(folder);
     try {
         if (root) {
-            fs::path normal = fs::path(folder).lexically_normal();
-            if (!normal.has_filename() && normal.has_relative_path())
-                normal = normal.parent_path();
+            const fs::path normal = folder_form(fs::path(folder).lexically_normal());
             target.path = normal.wstring();
             target.base = root->wstring();
             target.held = make_checked_folders(normal, target.base);
