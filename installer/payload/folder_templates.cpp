@@ -56,6 +56,19 @@ bool is_template_name(const std::wstring& component) {
 
 } // namespace
 
+void refuse_overlong_names(const fs::path& target) {
+    // NTFS, FAT's long names, exFAT and ReFS alike; the system's answer to a longer one is not
+    // about its length (a name that is not valid, or a file not found).
+    constexpr std::size_t longest_name = 255;
+    const std::wstring& text = target.native();
+    for (std::size_t start = 0; start < text.size();) {
+        const auto end = std::min(text.find_first_of(L"\\/", start), text.size());
+        if (end - start > longest_name)
+            throw fs::filesystem_error("name too long", target, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+        start = end + 1;
+    }
+}
+
 fs::path shell_folder_path(int csidl, std::optional<int> fallback) {
     auto folder = query_shell_folder(csidl);
     if (folder.empty() && fallback)

@@ -9,3 +9,7 @@
 // A shell folder by its CSIDL number, or the fallback's when the first is empty; compress
 // error 7 when both are empty.
 std::filesystem::path shell_folder_path(int csidl, std::optional<int> fallback = std::nullopt);
+
+// Throws std::filesystem::filesystem_error with ERROR_FILENAME_EXCED_RANGE, naming target, when
+// a name on its path is longer than any file system of Windows keeps one (255 characters).
+void refuse_overlong_names(const std::filesystem::path& target);

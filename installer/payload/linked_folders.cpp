@@ -44,6 +44,11 @@ bool same_text(std::wstring_view a, std::wstring_view b) {
                                std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
 }
 
+// A failure on the way to a file names the file, as the extraction's own failures do.
+[[noreturn]] void throw_failed(const fs::path& file, DWORD error) {
+    throw fs::filesystem_error("below a folder users can change", file, std::error_code(static_cast<int>(error), std::system_category()));
+}
+
 // The last element of a path's text.
 std::wstring_view last_element(std::wstring_view path) {
     const auto separator = path.find_last_of(L"\\/");
@@ -94,6 +99,23 @@ public:
 
     bool empty() const noexcept { return base_.empty(); }
     HANDLE folder() const noexcept { return folder_.get(); }
+
+    // Whether path names the base itself.
+    bool is_base(std::wstring_view path) const {
+        path = without_trailing_separators(path);
+        return !base_.empty() && path.size() == base_.size() && same_text(path, base_);
+    }
+
+    // The base itself, opened again from its held handle with the access asked: no walk reaches
+    // it, since the folder above it lies outside what is checked. A file directly in the base
+    // is put back, and a previous link on the desktop put aside, through this handle.
+    vd::unique_file reopen(DWORD access, const fs::path& file) const {
+        vd::unique_file again(::ReOpenFile(folder_.get(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share_all, FILE_FLAG_BACKUP_SEMANTICS));
+        if (!again)
+            throw_failed(file, ::GetLastError());
+        check(again.get(), base_, file);
+        return again;
+    }
     // The length of the base's text, where the walk below it starts.
     std::size_t length() const noexcept { return base_.size(); }
 
@@ -222,7 +244,7 @@ private:
         if (!opened.handle) {
             if (is_missing(opened.error) && !make_)
                 return false;
-            vd::throw_system_error(opened.error);
+            throw_failed(file_, opened.error);
         }
         bool folder = false;
         try {
@@ -236,9 +258,9 @@ private:
         }
         if (!folder) {
             // A file where a folder of the path must be made: as the library's folder creation
-            // reports it.
+            // reports it, naming the file that was to go below it.
             if (make_)
-                vd::throw_system_error(ERROR_ALREADY_EXISTS);
+                throw_failed(file_, ERROR_ALREADY_EXISTS);
             return false;
         }
         if (visitor_)
@@ -273,7 +295,7 @@ vd::unique_file open_in_folder(const checked_base& checked, HANDLE folder, const
     if (!item.handle) {
         if (is_missing(item.error))
             return {};
-        vd::throw_system_error(item.error);
+        throw_failed(file, item.error);
     }
     checked.check(item.handle.get(), path.native(), file);
     return std::move(item.handle);
@@ -287,12 +309,14 @@ vd::unique_file open_checked_item(const checked_base& checked, const fs::path& p
             const DWORD error = ::GetLastError();
             if (is_missing(error))
                 return {};
-            vd::throw_system_error(error);
+            throw_failed(file, error);
         }
         checked.check(item.get(), path.native(), file);
         return item;
     }
     checked.require_below(path.native(), file);
+    if (checked.is_base(path.native()))
+        return checked.reopen(access, file);
     const vd::unique_file folder = walk_folders(checked, path.parent_path(), file, false, {});
     return folder ? open_in_folder(checked, folder.get(), path, access, file) : vd::unique_file();
 }
@@ -386,11 +410,11 @@ vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const f
         auto attributes_only = vd::open_relative(folder, name, FILE_WRITE_ATTRIBUTES, share_all, vd::relative_disposition::existing,
                                                  vd::relative_kind::any);
         if (!attributes_only.handle)
-            vd::throw_system_error(ERROR_ACCESS_DENIED);
+            throw_failed(path, ERROR_ACCESS_DENIED);
         checked.check(attributes_only.handle.get(), path.native(), path);
         opened.handle = writable_again(attributes_only.handle.get(), access, file_share, FILE_FLAG_OPEN_REPARSE_POINT);
     } else if (!opened.handle) {
-        vd::throw_system_error(opened.error);
+        throw_failed(path, opened.error);
     }
     try {
         checked.check(opened.handle.get(), path.native(), path);

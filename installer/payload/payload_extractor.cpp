@@ -3,6 +3,7 @@
 #include "installer/payload/compress_error.hpp"
 #include "installer/payload/extraction_failure.hpp"
 #include "installer/payload/file_check.hpp"
+#include "installer/payload/folder_templates.hpp"
 #include "installer/payload/linked_folders.hpp"
 #include "foundation/errors/error.hpp"
 
@@ -136,6 +137,7 @@ std::streamsize payload_extractor::write_record(const char* data, std::streamsiz
 void payload_extractor::begin_record() {
     const auto& record = records_[next_record_ - 1];
     // Before the callback, which journals the file and makes its folders; a refusal names it.
+    refuse_overlong_names(record.target);
     if (!record.checked_below.empty()) {
         checking_ = &record;
         refuse_linked(record.checked_below, record.target);

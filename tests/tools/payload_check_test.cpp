@@ -1,5 +1,6 @@
 // payload_check behaves as the installer does: a payload that fails leaves the install folder
 // exactly as it found it, and the error line names the code as the installer shows it.
+#include "installer/payload/folder_templates.hpp"
 #include "installer/payload/payload_writer.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "support/test_folder.hpp"
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include <windows.h>
+#include <shlobj.h>
 
 using testing_support::read_file;
 using testing_support::test_folder;
@@ -101,16 +103,27 @@ TEST(payload_check, a_failed_payload_leaves_the_folder_as_it_was) {
     flipped[flipped.size() / 2] ^= 0x10;
     auto device = records;
     device[2].source_path = L"C:\\build\\AUX.txt";
+    // A name longer than any file system keeps, and a file where a folder of a record's path must
+    // be made below the shared data folder: each failure names its file and its own code.
+    auto long_name = records;
+    long_name[2].source_path = L"C:\\build\\" + std::wstring(256, L'n');
+    const test_folder shared(shell_folder_path(CSIDL_COMMON_APPDATA));
+    write_file(shared / "blocked", "a file, not a folder");
+    auto blocked = records;
+    blocked[1].target = L"<CommonData>\\" + shared.path().filename().wstring() + L"\\blocked\\sub";
 
     const struct {
         const char* what;
         std::string payload;
         const char* error_line;
+        fs::path named = {};  // the file the error line ends with
     } cases[] = {
         {"the last file fails its CRC after three were written", stored(last_crc_wrong, contents), "error 3: invalid checksum -- "},
         {"a bit flip in the stored stream", flipped, "error 4: unknown error"},
         {"the stored stream cut short", good.substr(0, good.size() - 7), "error 4: unknown error"},
         {"a record names a device", stored(device, contents), "error 7: unexpected error"},
+        {"a name of 256 characters", stored(long_name, contents), "error 1:000000CE: ", install / "new" / "deeper" / std::wstring(256, L'n')},
+        {"a file where a folder must be made", stored(blocked, contents), "error 1:000000B7: ", shared / "blocked" / "sub" / "b.bin"},
     };
     int run = 0;
     for (const auto& c : cases) {
@@ -118,6 +131,9 @@ TEST(payload_check, a_failed_payload_leaves_the_folder_as_it_was) {
         const auto result = run_payload_check(folder / "payload.bz2", install, folder / ("output" + std::to_string(++run)));
         EXPECT_EQ(result.exit_code, 1u) << c.what << "\n" << result.output;
         EXPECT_NE(result.output.find(c.error_line), std::string::npos) << c.what << "\n" << result.output;
+        if (!c.named.empty()) {
+            EXPECT_NE(result.output.find(" -- " + c.named.string() + "\r\n"), std::string::npos) << c.what << "\n" << result.output;
+        }
         EXPECT_EQ(result.output.find("not undone"), std::string::npos) << c.what << "\n" << result.output;
         EXPECT_EQ(snapshot(install), before) << c.what;
     }

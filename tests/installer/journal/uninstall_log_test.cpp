@@ -80,10 +80,19 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     write_file(root_ / L"shared.dat", "the user's data");
     const testing_support::test_folder old_menu(vd::known_folder_path(FOLDERID_StartMenu));
     write_file(old_menu / L"Stelvane.lnk", "old link");
+    // A previous desktop link lies directly in the desktop folder.
+    const auto desktop = vd::known_folder_path(FOLDERID_Desktop);
+    const auto old_desktop_link = desktop / (old_menu.path().filename().wstring() + L".lnk");
+    write_file(old_desktop_link, "old desktop link");
+    struct cleanup {
+        const fs::path& link;
+        ~cleanup() { ::DeleteFileW(link.c_str()); }
+    } remove_later{old_desktop_link};
     const auto before = snapshot(root_);
 
     uninstall_log log;
     log.previous_entries.push_back({entry_kind::start_menu_link, (old_menu / L"Stelvane.lnk").wstring()});
+    log.previous_entries.push_back({entry_kind::desktop_link, old_desktop_link.wstring()});
 
     // A program replaced and made read-only afterwards, as the installation does.
     log.add_file((root_ / L"app.exe").wstring(), 1, false);
@@ -109,22 +118,27 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     // A link whose creation failed: the previous link was moved away from another folder.
     log.add_shortcut(false, (root_ / L"menu").wstring());
     log.set_result(false, L"");
+    log.add_shortcut(true, desktop.wstring());
+    log.set_result(false, L"");
+    EXPECT_FALSE(fs::exists(old_desktop_link));
 
     std::vector<entry_kind> kinds;
     for (const auto& item : log.entries)
         kinds.push_back(item.kind);
     EXPECT_EQ(kinds, (std::vector{entry_kind::file, entry_kind::folder, entry_kind::folder, entry_kind::file,
-                                  entry_kind::file, entry_kind::file, entry_kind::folder, entry_kind::start_menu_link}));
+                                  entry_kind::file, entry_kind::file, entry_kind::folder, entry_kind::start_menu_link,
+                                  entry_kind::desktop_link}));
     auto folder = std::next(log.entries.begin());
     EXPECT_EQ(fs::path(folder->path), root_ / L"data");
     EXPECT_EQ(fs::path(std::next(folder)->path), root_ / L"data" / L"maps");
     EXPECT_TRUE(log.entries.back().path.empty());
-    EXPECT_EQ(backups().size(), 3u);
+    EXPECT_EQ(backups().size(), 4u);
 
     EXPECT_TRUE(log.rollback().empty());
     EXPECT_TRUE(log.entries.empty());
     EXPECT_EQ(snapshot(root_), before);
     EXPECT_EQ(read_file(old_menu / L"Stelvane.lnk"), "old link");
+    EXPECT_EQ(read_file(old_desktop_link), "old desktop link");
     EXPECT_TRUE(backups().empty());
 }
 
@@ -204,47 +218,98 @@ TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
     EXPECT_TRUE(log.entries.empty());
 }
 
-// A few bytes of payload may name thousands of folders, each below the one before: journalling
-// them must cost memory linear in the path, not in its square (a 32-bit process has 2 GiB).
-// Under Wine each file call walks every folder of its path, which bounds the depth tried here.
-// With the temporary folder on another volume (the host's memory file system), a replaced file
-// below the shared data folder goes aside and comes back as copies made through handles: with
-// its bytes, its attributes and both its times, as a move within one volume keeps them.
-TEST_F(journal, a_file_put_back_from_another_volume_keeps_its_times) {
+// A user's files that records replace in the folders users can change, directly in each of them
+// and one folder below, and an extraction that fails at the last file: each file comes back
+// through the folder's checked handle with its bytes, its attributes and its times, as a move
+// within one volume keeps them, and nothing of it stays in the temporary folder; the same with
+// the temporary folder on another volume (the host's memory file system), where the backups are
+// copies made through handles.
+TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
     const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
     const testing_support::test_folder shared(common);
     const testing_support::test_folder other_volume(L"Z:\\dev\\shm");
-    const testing_support::environment_scope tmp(L"TMP", other_volume.path().c_str());
-    const auto file = shared / L"Textures" / L"steel.bmp";
-    write_file(file, "old steel");
-    const FILETIME made{0x12345600, 0x01C80000}, written{0x65432100, 0x01D00000};
-    {
-        const vd::unique_file held(::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held && ::SetFileTime(held.get(), &made, nullptr, &written));
+    const std::wstring name = L"My own note " + world_.path().filename().wstring() + L".txt";
+    const std::pair<std::wstring, fs::path> bases[] = {
+        {L"<CommonDesktop>", shell_folder_path(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY)},
+        {L"<Desktop>", shell_folder_path(CSIDL_DESKTOPDIRECTORY)},
+        {L"<CommonData>", common},
+        {L"<UserData>", shell_folder_path(CSIDL_APPDATA)},
+        {L"<CommonData>\\" + shared.path().filename().wstring() + L"\\Textures", shared / L"Textures"},
+    };
+    std::vector<payload_item> items;
+    std::vector<fs::path> files;
+    for (const auto& [folder_template, folder] : bases) {
+        items.push_back({L"C:\\" + name, folder_template, payload_kind::ordinary, std::string("the installation's")});
+        files.push_back(folder / name);
     }
-    set_read_only(file);
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    struct cleanup {
+        const std::vector<fs::path>& files;
+        ~cleanup() {
+            for (const auto& file : files) {
+                ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(file.c_str());
+            }
+        }
+    } remove_later{files};
+    auto inflated = testing_support::inflated_payload(items);
+    inflated.back() ^= 1;  // the last file fails its check
+    const auto stored = compress_payload(inflated);
+
+    const FILETIME made{0x12345600, 0x01C80000}, written{0x65432100, 0x01D00000};
     WIN32_FILE_ATTRIBUTE_DATA before{};
-    ASSERT_TRUE(::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &before));
+    for (const bool across_volumes : {false, true}) {
+        SCOPED_TRACE(across_volumes ? "the temporary folder on another volume" : "the temporary folder on the same volume");
+        std::optional<testing_support::environment_scope> tmp;
+        if (across_volumes)
+            tmp.emplace(L"TMP", other_volume.path().c_str());
+        for (const auto& file : files) {
+            write_file(file, "the user's own");
+            const vd::unique_file held(::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held && ::SetFileTime(held.get(), &made, nullptr, &written));
+            ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+        }
+        ASSERT_TRUE(::GetFileAttributesExW(files.front().c_str(), GetFileExInfoStandard, &before));
 
-    uninstall_log log;
-    log.add_file(file.wstring(), 0, false, common.wstring());
-    ASSERT_FALSE(fs::exists(file));
-    ASSERT_EQ(fs::path(log.entries.back().backup).parent_path(), other_volume.path());
-    write_file(file, "new steel");
-    log.set_result(true, L"");
-    EXPECT_TRUE(log.rollback().empty());
+        uninstall_log log;
+        vd::imemstream stream(stored.data(), stored.size());
+        std::size_t replaced = 0;
+        const bool extracted = extract_payload(stream, root_.wstring(), L"", L"", [&](notification message) {
+            if (const auto* begins = std::get_if<notification::file_begins>(&message)) {
+                log.add_file(begins->file->target, 0, false, begins->file->checked_below);
+                replaced += !fs::exists(begins->file->target);
+            } else if (std::holds_alternative<notification::file_done>(message)) {
+                log.set_result(true, L"");
+            } else if (std::holds_alternative<notification::error>(message)) {
+                log.set_result(false, L"");
+            }
+            return notification::result::proceed;
+        });
+        ASSERT_FALSE(extracted);
+        ASSERT_EQ(replaced, files.size());
+        const auto left = log.rollback();
+        EXPECT_TRUE(left.empty()) << "not undone: " << fs::path(left.front().path).string();
 
-    EXPECT_EQ(read_file(file), "old steel");
-    EXPECT_EQ(::GetFileAttributesW(file.c_str()), attributes);
-    WIN32_FILE_ATTRIBUTE_DATA put_back{};
-    ASSERT_TRUE(::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &put_back));
-    EXPECT_EQ(::CompareFileTime(&put_back.ftLastWriteTime, &written), 0) << "modification time";
+        for (const auto& file : files) {
+            SCOPED_TRACE(file.string());
+            EXPECT_EQ(read_file(file), "the user's own");
+            WIN32_FILE_ATTRIBUTE_DATA put_back{};
+            ASSERT_TRUE(::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &put_back));
+            EXPECT_EQ(put_back.dwFileAttributes, before.dwFileAttributes);
+            EXPECT_EQ(::CompareFileTime(&put_back.ftLastWriteTime, &written), 0) << "modification time";
+            if (::CompareFileTime(&before.ftCreationTime, &made) == 0) {
+                EXPECT_EQ(::CompareFileTime(&put_back.ftCreationTime, &made), 0) << "creation time";
+            }
+        }
+        EXPECT_TRUE(backups().empty());
+        EXPECT_TRUE(fs::is_empty(other_volume.path())) << "a backup stayed on the other volume";
+    }
     if (::CompareFileTime(&before.ftCreationTime, &made) != 0)
         GTEST_SKIP() << "Wine: a file's creation time cannot be set, so a copy cannot be given the original's";
-    EXPECT_EQ(::CompareFileTime(&put_back.ftCreationTime, &made), 0) << "creation time";
 }
 
+// A few bytes of payload may name thousands of folders, each below the one before: journalling
+// them must cost memory linear in the path, not in its square (a 32-bit process has 2 GiB).
+// Under Wine each file call walks every folder of its path, which bounds the depth tried here.
 TEST_F(journal, deep_folders_are_journalled_outermost_first_in_bounded_memory) {
     constexpr int depth = 600;
     std::wstring folder_template = L"<InstallPath>";
