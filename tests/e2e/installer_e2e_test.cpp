@@ -3,8 +3,9 @@
 // a first quick installation, the same product installed again elsewhere after it was removed,
 // a second run over that installation, an update from the older release, a machine with a
 // newer release that the installer must leave alone, a first installation where a user has
-// put a link in place of the shared data folder, and one where the user's temporary folder is
-// reached through a link that the user moves while the installer runs.
+// put a link in place of the shared data folder, one where the user's temporary folder is
+// reached through a link that the user moves while the installer runs, and a failed installation
+// over a user's files in the folders users can change.
 #include "e2e/installed_product.hpp"
 #include "e2e/wizard_driver.hpp"
 
@@ -632,4 +633,63 @@ TEST(installer_e2e, h_a_temporary_folder_through_a_link_that_moves_is_not_used) 
     }
     EXPECT_EQ(landed, std::set<fs::path>{}) << "the installer's files in the user's folders";
     expect_installed({default_install_folder(), english});
+}
+
+// A user's note lies directly in each folder users can change; a payload replaces all four and
+// its last file fails its check. The installation fails and is rolled back: every note is back
+// with its bytes, its attributes and its modification time, and no backup stays behind.
+TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_each_folder_users_can_change) {
+    const std::pair<const wchar_t*, fs::path> bases[] = {
+        {L"<CommonDesktop>", known_folder(FOLDERID_PublicDesktop)},
+        {L"<Desktop>", known_folder(FOLDERID_Desktop)},
+        {L"<CommonData>", known_folder(FOLDERID_ProgramData)},
+        {L"<UserData>", known_folder(FOLDERID_RoamingAppData)},
+    };
+    std::vector<payload_item> items;
+    std::vector<fs::path> notes;
+    const FILETIME written{0x65432100, 0x01D00000};
+    for (const auto& [folder_template, folder] : bases) {
+        items.push_back({L"C:\\build\\My own note.txt", folder_template, payload_kind::ordinary, std::string("the installation's")});
+        notes.push_back(folder / L"My own note.txt");
+        testing_support::write_file(notes.back(), "the user's own");
+        const vd::unique_file held(::CreateFileW(notes.back().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held && ::SetFileTime(held.get(), nullptr, nullptr, &written));
+        ASSERT_TRUE(::SetFileAttributesW(notes.back().c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    struct cleanup {
+        const std::vector<fs::path>& notes;
+        ~cleanup() {
+            for (const auto& note : notes) {
+                ::SetFileAttributesW(note.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(note.c_str());
+            }
+        }
+    } remove_later{notes};
+    auto inflated = testing_support::inflated_payload(items);
+    inflated.back() ^= 1;
+    const testing_support::test_folder variant_folder;
+    const auto variant = variant_folder / L"StelvaneSetup.exe";
+    write_setup_with_payload(setup, variant, compress_payload(inflated));
+
+    installer_process run(variant);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    run.install();
+    EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 3).");
+    run.post_click(run.button(cancel_button));
+    HWND box = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
+    answer(box, IDYES);
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+
+    for (const auto& note : notes) {
+        SCOPED_TRACE(note.string());
+        EXPECT_EQ(testing_support::read_file(note), "the user's own");
+        WIN32_FILE_ATTRIBUTE_DATA put_back{};
+        ASSERT_TRUE(::GetFileAttributesExW(note.c_str(), GetFileExInfoStandard, &put_back));
+        EXPECT_EQ(put_back.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        EXPECT_EQ(::CompareFileTime(&put_back.ftLastWriteTime, &written), 0) << "modification time";
+    }
+    EXPECT_EQ(installation_leftovers(), std::vector<std::wstring>{}) << "work folder or backups left in the temporary folder";
 }
