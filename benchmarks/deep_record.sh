@@ -15,6 +15,8 @@ bases="${DEEP_BASES:-<InstallPath> <CommonData>\\VandrelDeep}"
 shared="$build/wineprefix/drive_c/ProgramData/VandrelDeep"
 
 export WINEPREFIX="$build/wineprefix"
+# The build prefix's server, which the tools start, goes with the benchmark, however it ends.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 cmake --build "$build" --target payload_builder payload_check >/dev/null
 rm -rf "$work" && mkdir -p "$work"
 printf 'x' > "$work/deep.dat"
@@ -39,4 +41,3 @@ done
 done
 rm -rf "$shared"
 rm -rf "$work"
-wineserver -k >/dev/null 2>&1 || true

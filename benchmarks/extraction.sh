@@ -17,6 +17,8 @@ source "$root/benchmarks/large_corpus.sh"
 source "$root/benchmarks/timing.sh"
 
 export WINEPREFIX="$build/wineprefix"
+# The build prefix's server, which the tools start, goes with the benchmark, however it ends.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 cmake --build "$build" --target payload_builder payload_check stelvane_setup >/dev/null
 rm -rf "$work" && mkdir -p "$work"
 list="$work/payload.list"
@@ -62,4 +64,3 @@ measure() {  # name payload
 measure "large payload ($(wc -l < "$list") files)" "$work/payload.bz2"
 measure "product payload" "$build/resources/payload.bz2"
 rm -rf "$work/install"
-wineserver -k >/dev/null 2>&1 || true

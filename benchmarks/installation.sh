@@ -54,8 +54,10 @@ if [ -n "$baseline" ]; then
     cmake --build "$baseline" --target stelvane_setup_large >/dev/null
 fi
 
+# The benchmark's prefix, and the build prefix's server that the payload builder started.
 stop() {
     WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX="$build/wineprefix" wineserver -k >/dev/null 2>&1 || true
 }
 stop
 rm -rf "$prefix" "$prefix.lock"
