@@ -50,6 +50,13 @@ std::vector<fs::path> listing(const fs::path& folder) {
     return found;
 }
 
+// Where a folder really is, by the system's own account.
+fs::path final_path_of(const fs::path& folder) {
+    const vd::unique_file held(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return vd::final_path(held.get());
+}
+
 } // namespace
 
 TEST(folder_templates, every_template_names_its_folder) {
@@ -248,66 +255,86 @@ TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_
     test_folder scratch;
     const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
     const test_folder shared(common);
-    // Holds what the walk would make next, under the same names: none of it may be touched.
     const auto elsewhere = scratch / L"elsewhere";
-    fs::create_directories(elsewhere / L"B");
-    write_file(elsewhere / L"data.dat", "theirs");
-    const auto kept = listing(elsewhere);
+    fs::create_directories(elsewhere);
     const folder_watch watch(elsewhere);
     const auto outer = shared / L"A";
     const auto folder = outer / L"B";
     const auto file = folder / L"data.dat";
-    for (const bool at_file : {false, true}) {
-        SCOPED_TRACE(at_file ? "between the file's folder and the file" : "between a folder and the next");
-        const auto exchanged = at_file ? folder : outer;
-        const fs::path moved = exchanged.native() + L".moved";
-        fs::remove_all(outer);
-        watch.reset();
-        std::optional<folder_link> link;
-        const auto exchange = [&] {
-            ASSERT_FALSE(::MoveFileExW(exchanged.c_str(), (exchanged.native() + L".within").c_str(), 0)) << "the held folder moved";
-            ASSERT_TRUE(move_folder_as_user(exchanged, moved));
-            link.emplace(exchanged, elsewhere);
-        };
-        try {
-            const auto held = checked_folders(common, folder, file, true, [&](std::wstring_view made) {
-                if (!at_file && fs::path(made) == outer)
+    // First empty: a walk that went by the whole path again would make its names there. Then
+    // holding what the walk would make next, under the same names: none of it may be touched.
+    for (const bool theirs : {false, true}) {
+        for (const bool at_file : {false, true}) {
+            SCOPED_TRACE(at_file ? "between the file's folder and the file" : "between a folder and the next");
+            SCOPED_TRACE(theirs ? "the other folder holds the same names" : "the other folder is empty");
+            const auto exchanged = at_file ? folder : outer;
+            const fs::path moved = exchanged.native() + L".moved";
+            fs::remove_all(outer);
+            fs::remove_all(moved);
+            if (theirs) {
+                fs::create_directories(elsewhere / L"B");
+                write_file(elsewhere / L"data.dat", "theirs");
+            }
+            const auto kept = listing(elsewhere);
+            watch.reset();
+            std::optional<folder_link> link;
+            const auto exchange = [&] {
+                ASSERT_FALSE(::MoveFileExW(exchanged.c_str(), (exchanged.native() + L".within").c_str(), 0)) << "the held folder moved";
+                ASSERT_TRUE(move_folder_as_user(exchanged, moved));
+                link.emplace(exchanged, elsewhere);
+            };
+            try {
+                const auto held = checked_folders(common, folder, file, true, [&](std::wstring_view made) {
+                    if (!at_file && fs::path(made) == outer)
+                        exchange();
+                });
+                if (at_file)
                     exchange();
-            });
-            if (at_file)
-                exchange();
-            create_checked_file(held.get(), common, file);
-            EXPECT_TRUE(fs::exists(moved / (at_file ? L"data.dat" : L"B\\data.dat")));
-        } catch (const fs::filesystem_error& e) {
-            EXPECT_TRUE(is_refusal(e)) << e.what();
-        } catch (const std::system_error& e) {
-            ADD_FAILURE() << e.what() << " " << e.code().value();
+                create_checked_file(held.get(), common, file);
+                EXPECT_TRUE(fs::exists(moved / (at_file ? L"data.dat" : L"B\\data.dat")));
+            } catch (const fs::filesystem_error& e) {
+                EXPECT_TRUE(is_refusal(e)) << e.what();
+            } catch (const std::system_error& e) {
+                ADD_FAILURE() << e.what() << " " << e.code().value();
+            }
+            link.reset();
+            EXPECT_EQ(listing(elsewhere), kept);
+            if (theirs) {
+                EXPECT_EQ(read_file(elsewhere / L"data.dat"), "theirs");
+            }
+            EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
         }
-        link.reset();
-        EXPECT_EQ(listing(elsewhere), kept);
-        EXPECT_EQ(read_file(elsewhere / L"data.dat"), "theirs");
-        EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
     }
 }
 
 // Below a folder users may change, a path whose final path could not be read back to be checked
-// (Wine reads none of MAX_PATH or more) fails for its length, naming its file, and nothing of it
-// is made.
+// (MAX_PATH or more) fails for its length, naming its file, and nothing of it is made; one a
+// character shorter is installed.
 TEST(folder_templates, a_path_too_long_to_be_checked_fails_for_its_length) {
     test_folder scratch;
-    const test_folder shared(shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA));
-    const std::wstring top = shared.path().filename().wstring();
-    const std::wstring folder_template = L"<CommonData>\\" + top + L"\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b');
-    const auto stored = stored_payload({{L"C:\\data.dat", folder_template, payload_kind::shared, std::string("2")}});
-    vd::imemstream stream(stored.data(), stored.size());
-    extraction_recorder recorder;
-    EXPECT_FALSE(extract_payload(stream, (scratch / L"install").wstring(), L"", L"", recorder.callback()));
-    ASSERT_NE(recorder.last_error(), nullptr);
-    EXPECT_EQ(recorder.last_error()->code, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
-    const auto named = fs::path(recorder.last_error()->text);
-    EXPECT_EQ(named.filename(), L"data.dat");
-    EXPECT_GE(named.native().size(), 270u);
-    EXPECT_TRUE(fs::is_empty(shared.path()));
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const test_folder shared(common);
+    // The length that counts is the final path's: the common folder's own text, then the rest.
+    const auto final_longer = final_path_of(common).native().size() - common.native().size();
+    const auto outer = shared / std::wstring(100, L'a');
+    for (const auto& [length, installs] : {std::pair<std::size_t, bool>{260, false}, {259, true}}) {
+        SCOPED_TRACE(length);
+        const auto folder = outer / std::wstring(length - final_longer - (outer / L"data.dat").native().size() - 1, L'b');
+        const auto target = folder / L"data.dat";
+        const auto stored = stored_payload({{L"C:\\data.dat", L"<CommonData>" + folder.native().substr(common.native().size()),
+                                             payload_kind::shared, std::string("2")}});
+        vd::imemstream stream(stored.data(), stored.size());
+        extraction_recorder recorder;
+        EXPECT_EQ(extract_payload(stream, (scratch / L"install").wstring(), L"", L"", recorder.callback()), installs);
+        if (installs) {
+            EXPECT_EQ(read_file(target), "2");
+            continue;
+        }
+        ASSERT_NE(recorder.last_error(), nullptr);
+        EXPECT_EQ(recorder.last_error()->code, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+        EXPECT_EQ(fs::path(recorder.last_error()->text), target);
+        EXPECT_TRUE(fs::is_empty(shared.path()));
+    }
 }
 
 TEST(folder_templates, existing_read_only_targets_are_replaced) {
