@@ -5,6 +5,7 @@
 #include "installer/payload/payload_extractor.hpp"
 #include "foundation/streams/memstream.hpp"
 #include "foundation/system/path.hpp"
+#include "foundation/system/security.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "support/extraction_recorder.hpp"
 #include "support/folder_link.hpp"
@@ -15,9 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <optional>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shlobj.h>
 
 namespace fs = std::filesystem;
@@ -49,6 +53,61 @@ std::vector<fs::path> listing(const fs::path& folder) {
         found.push_back(entry.path());
     return found;
 }
+
+// Where a folder really is, by the system's own account.
+fs::path final_path_of(const fs::path& folder) {
+    const vd::unique_file held(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return vd::final_path(held.get());
+}
+
+// Wine keeps no DACL written to a file, to be read back: each grant is seen at the call instead,
+// by the final path of the handle it goes through and what the system's own call made of it.
+// While it lives, advapi32's SetSecurityInfo is this recording one; then the system's again.
+class recorded_grants {
+public:
+    struct grant {
+        fs::path folder;
+        DWORD status;
+    };
+
+    // after_grant hears how many grants there have been, after each.
+    explicit recorded_grants(std::function<void(std::size_t)> after_grant = {}) {
+        seen_.clear();
+        after_grant_ = std::move(after_grant);
+        vd::advapi32::rebind({nullptr, lookup});
+    }
+    ~recorded_grants() { vd::advapi32::rebind({}); }
+    recorded_grants(const recorded_grants&) = delete;
+    recorded_grants& operator=(const recorded_grants&) = delete;
+
+    const std::vector<grant>& seen() const noexcept { return seen_; }
+
+private:
+    using set_security_info = DWORD(WINAPI*)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL);
+
+    static DWORD WINAPI recording(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID group,
+                                  PACL dacl, PACL sacl) {
+        // Asked first: a handle that has no final path is granted nothing.
+        seen_.push_back({vd::final_path(object), ERROR_SUCCESS});
+        seen_.back().status = system_call_(object, type, information, owner, group, dacl, sacl);
+        if (after_grant_)
+            after_grant_(seen_.size());
+        return seen_.back().status;
+    }
+
+    static FARPROC lookup(HMODULE module, const char* name) {
+        const FARPROC found = ::GetProcAddress(module, name);
+        if (std::strcmp(name, "SetSecurityInfo") != 0)
+            return found;
+        system_call_ = reinterpret_cast<set_security_info>(reinterpret_cast<void*>(found));
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&recording));
+    }
+
+    static inline std::vector<grant> seen_;
+    static inline std::function<void(std::size_t)> after_grant_;
+    static inline set_security_info system_call_ = nullptr;
+};
 
 } // namespace
 
@@ -144,6 +203,7 @@ TEST(folder_templates, shared_folders_are_granted_once_before_their_first_file) 
         {L"C:\\other.dat", L"<CommonData>\\" + top + L"\\C", payload_kind::shared, std::string("4")},
     });
     payload_extractor extractor(scratch.path().wstring(), L"", L"");
+    const recorded_grants grants;
     std::vector<std::vector<bool>> granted_at_done;
     extractor.set_callback([&](notification n) {
         if (n.index() == file_done_event) {
@@ -166,6 +226,56 @@ TEST(folder_templates, shared_folders_are_granted_once_before_their_first_file) 
     EXPECT_EQ(granted_at_done[0], (std::vector<bool>{true, true, true, false}))
         << "the folders above the first file are granted with it; C waits for a file of its own";
     EXPECT_EQ(granted_at_done[3], (std::vector<bool>{true, true, true, true}));
+    std::vector<fs::path> granted;
+    for (const auto& grant : grants.seen()) {
+        granted.push_back(grant.folder);
+        EXPECT_EQ(grant.status, DWORD{ERROR_SUCCESS}) << grant.folder.string();
+    }
+    EXPECT_EQ(granted, (std::vector<fs::path>{shared[0].folder, shared[1].folder, shared[2].folder, shared[3].folder}))
+        << "each through a handle of the folder itself";
+}
+
+// The walk that grants the shared folders opens each again by its name from the held folder
+// above it. A folder exchanged for a link to another folder, before the walk or while it is held
+// and granted, is refused or granted where it was held: nothing in the other folder is granted.
+TEST(folder_templates, a_shared_folder_exchanged_for_a_link_grants_nothing_through_it) {
+    test_folder scratch;
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const test_folder shared(common);
+    const auto elsewhere = scratch / L"elsewhere";
+    fs::create_directories(elsewhere / L"D");
+    const auto other = final_path_of(elsewhere).native();
+    const auto folder = shared / L"B";
+    const fs::path moved = folder.native() + L".moved";
+    const std::vector<fs::path> folders{shared.path(), folder, folder / L"D"};
+    for (const std::size_t exchanged_after : {0u, 2u}) {
+        SCOPED_TRACE(exchanged_after ? "exchanged once granted" : "exchanged before the walk");
+        fs::remove_all(moved);
+        fs::create_directories(folders.back());
+        std::optional<folder_link> link;
+        // Windows refuses to move the held folder: then there is nothing to exchange.
+        const auto exchange = [&] {
+            if (move_folder_as_user(folder, moved))
+                link.emplace(folder, elsewhere);
+        };
+        if (exchanged_after == 0)
+            exchange();
+        const recorded_grants grants([&](std::size_t granted) {
+            if (granted == exchanged_after)
+                exchange();
+        });
+        try {
+            grant_users_on_folders(common, folders, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+            EXPECT_NE(exchanged_after, 0u) << "a link there before the walk is refused";
+        } catch (const std::system_error& e) {
+            EXPECT_TRUE(is_refusal(e)) << e.what();
+        }
+        ASSERT_FALSE(grants.seen().empty());
+        for (const auto& grant : grants.seen()) {
+            EXPECT_FALSE(grant.folder.native().starts_with(other)) << grant.folder.string();
+            EXPECT_EQ(grant.status, DWORD{ERROR_SUCCESS}) << grant.folder.string();
+        }
+    }
 }
 
 TEST(folder_templates, nothing_goes_through_a_link_below_a_folder_users_can_change) {
@@ -248,66 +358,86 @@ TEST(folder_templates, a_held_folder_exchanged_for_a_link_takes_nothing_through_
     test_folder scratch;
     const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
     const test_folder shared(common);
-    // Holds what the walk would make next, under the same names: none of it may be touched.
     const auto elsewhere = scratch / L"elsewhere";
-    fs::create_directories(elsewhere / L"B");
-    write_file(elsewhere / L"data.dat", "theirs");
-    const auto kept = listing(elsewhere);
+    fs::create_directories(elsewhere);
     const folder_watch watch(elsewhere);
     const auto outer = shared / L"A";
     const auto folder = outer / L"B";
     const auto file = folder / L"data.dat";
-    for (const bool at_file : {false, true}) {
-        SCOPED_TRACE(at_file ? "between the file's folder and the file" : "between a folder and the next");
-        const auto exchanged = at_file ? folder : outer;
-        const fs::path moved = exchanged.native() + L".moved";
-        fs::remove_all(outer);
-        watch.reset();
-        std::optional<folder_link> link;
-        const auto exchange = [&] {
-            ASSERT_FALSE(::MoveFileExW(exchanged.c_str(), (exchanged.native() + L".within").c_str(), 0)) << "the held folder moved";
-            ASSERT_TRUE(move_folder_as_user(exchanged, moved));
-            link.emplace(exchanged, elsewhere);
-        };
-        try {
-            const auto held = checked_folders(common, folder, file, true, [&](std::wstring_view made) {
-                if (!at_file && fs::path(made) == outer)
+    // First empty: a walk that went by the whole path again would make its names there. Then
+    // holding what the walk would make next, under the same names: none of it may be touched.
+    for (const bool theirs : {false, true}) {
+        for (const bool at_file : {false, true}) {
+            SCOPED_TRACE(at_file ? "between the file's folder and the file" : "between a folder and the next");
+            SCOPED_TRACE(theirs ? "the other folder holds the same names" : "the other folder is empty");
+            const auto exchanged = at_file ? folder : outer;
+            const fs::path moved = exchanged.native() + L".moved";
+            fs::remove_all(outer);
+            fs::remove_all(moved);
+            if (theirs) {
+                fs::create_directories(elsewhere / L"B");
+                write_file(elsewhere / L"data.dat", "theirs");
+            }
+            const auto kept = listing(elsewhere);
+            watch.reset();
+            std::optional<folder_link> link;
+            const auto exchange = [&] {
+                ASSERT_FALSE(::MoveFileExW(exchanged.c_str(), (exchanged.native() + L".within").c_str(), 0)) << "the held folder moved";
+                ASSERT_TRUE(move_folder_as_user(exchanged, moved));
+                link.emplace(exchanged, elsewhere);
+            };
+            try {
+                const auto held = checked_folders(common, folder, file, true, [&](std::wstring_view made) {
+                    if (!at_file && fs::path(made) == outer)
+                        exchange();
+                });
+                if (at_file)
                     exchange();
-            });
-            if (at_file)
-                exchange();
-            create_checked_file(held.get(), common, file);
-            EXPECT_TRUE(fs::exists(moved / (at_file ? L"data.dat" : L"B\\data.dat")));
-        } catch (const fs::filesystem_error& e) {
-            EXPECT_TRUE(is_refusal(e)) << e.what();
-        } catch (const std::system_error& e) {
-            ADD_FAILURE() << e.what() << " " << e.code().value();
+                create_checked_file(held.get(), common, file);
+                EXPECT_TRUE(fs::exists(moved / (at_file ? L"data.dat" : L"B\\data.dat")));
+            } catch (const fs::filesystem_error& e) {
+                EXPECT_TRUE(is_refusal(e)) << e.what();
+            } catch (const std::system_error& e) {
+                ADD_FAILURE() << e.what() << " " << e.code().value();
+            }
+            link.reset();
+            EXPECT_EQ(listing(elsewhere), kept);
+            if (theirs) {
+                EXPECT_EQ(read_file(elsewhere / L"data.dat"), "theirs");
+            }
+            EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
         }
-        link.reset();
-        EXPECT_EQ(listing(elsewhere), kept);
-        EXPECT_EQ(read_file(elsewhere / L"data.dat"), "theirs");
-        EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
     }
 }
 
 // Below a folder users may change, a path whose final path could not be read back to be checked
-// (Wine reads none of MAX_PATH or more) fails for its length, naming its file, and nothing of it
-// is made.
+// (MAX_PATH or more) fails for its length, naming its file, and nothing of it is made; one a
+// character shorter is installed.
 TEST(folder_templates, a_path_too_long_to_be_checked_fails_for_its_length) {
     test_folder scratch;
-    const test_folder shared(shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA));
-    const std::wstring top = shared.path().filename().wstring();
-    const std::wstring folder_template = L"<CommonData>\\" + top + L"\\" + std::wstring(100, L'a') + L"\\" + std::wstring(100, L'b');
-    const auto stored = stored_payload({{L"C:\\data.dat", folder_template, payload_kind::shared, std::string("2")}});
-    vd::imemstream stream(stored.data(), stored.size());
-    extraction_recorder recorder;
-    EXPECT_FALSE(extract_payload(stream, (scratch / L"install").wstring(), L"", L"", recorder.callback()));
-    ASSERT_NE(recorder.last_error(), nullptr);
-    EXPECT_EQ(recorder.last_error()->code, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
-    const auto named = fs::path(recorder.last_error()->text);
-    EXPECT_EQ(named.filename(), L"data.dat");
-    EXPECT_GE(named.native().size(), 270u);
-    EXPECT_TRUE(fs::is_empty(shared.path()));
+    const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
+    const test_folder shared(common);
+    // The length that counts is the final path's: the common folder's own text, then the rest.
+    const auto final_longer = final_path_of(common).native().size() - common.native().size();
+    const auto outer = shared / std::wstring(100, L'a');
+    for (const auto& [length, installs] : {std::pair<std::size_t, bool>{260, false}, {259, true}}) {
+        SCOPED_TRACE(length);
+        const auto folder = outer / std::wstring(length - final_longer - (outer / L"data.dat").native().size() - 1, L'b');
+        const auto target = folder / L"data.dat";
+        const auto stored = stored_payload({{L"C:\\data.dat", L"<CommonData>" + folder.native().substr(common.native().size()),
+                                             payload_kind::shared, std::string("2")}});
+        vd::imemstream stream(stored.data(), stored.size());
+        extraction_recorder recorder;
+        EXPECT_EQ(extract_payload(stream, (scratch / L"install").wstring(), L"", L"", recorder.callback()), installs);
+        if (installs) {
+            EXPECT_EQ(read_file(target), "2");
+            continue;
+        }
+        ASSERT_NE(recorder.last_error(), nullptr);
+        EXPECT_EQ(recorder.last_error()->code, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+        EXPECT_EQ(fs::path(recorder.last_error()->text), target);
+        EXPECT_TRUE(fs::is_empty(shared.path()));
+    }
 }
 
 TEST(folder_templates, existing_read_only_targets_are_replaced) {
