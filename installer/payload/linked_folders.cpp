@@ -148,7 +148,7 @@ public:
 
 private:
     // Wine answers ERROR_MORE_DATA, whatever the buffer, for a final path of MAX_PATH or more
-    // with its "\\?\" counted. It names a file by the path it was reached through, resolved
+    // (its "\\?\" not counted). It names a file by the path it was reached through, resolved
     // then, and answers ERROR_INVALID_HANDLE once that path leads nowhere: a folder on the way
     // was moved since, which is what the check is there to refuse.
     static std::wstring final_of(HANDLE held, std::wstring_view path, const fs::path& file) {

@@ -434,14 +434,13 @@ TEST_F(journal, a_link_lands_in_the_folder_that_was_checked_or_nowhere) {
         const auto target = log.add_shortcut(false, folder.wstring());
         ASSERT_TRUE(target.held);
         std::optional<testing_support::folder_link> link;
-        if (exchanged) {
-            ASSERT_TRUE(testing_support::move_folder_as_user(folder, moved));
+        // Windows refuses to move the held folder: then there is nothing to exchange.
+        if (exchanged && testing_support::move_folder_as_user(folder, moved))
             link.emplace(folder, elsewhere);
-        }
         try {
             const auto made = target.make_shortcut(L"Stelvane 8.01", program.wstring());
             log.set_result(true, made.wstring());
-            EXPECT_EQ(read_file((exchanged ? moved : folder) / L"Stelvane 8.01.lnk"), read_file(saved_by_path));
+            EXPECT_EQ(read_file((link ? moved : folder) / L"Stelvane 8.01.lnk"), read_file(saved_by_path));
         } catch (const fs::filesystem_error& e) {
             EXPECT_TRUE(exchanged && is_refusal(e)) << e.what();
         }
