@@ -33,6 +33,8 @@ protected:
         settings.journal = uninstall_log();
     }
     void TearDown() override {
+        // The backups that the installation's end would delete would stay in the temporary folder.
+        settings.journal.delete_backups();
         settings.state = 0;
         settings.journal = uninstall_log();
     }
