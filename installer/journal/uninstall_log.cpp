@@ -229,8 +229,8 @@ bool undo(uninstall_log::entry& item) {
 
 } // namespace
 
-vd::unique_file uninstall_log::make_checked_folders(const fs::path& folder, const std::wstring& checked_below, const fs::path& file) {
-    return checked_folders(checked_below, folder, file.empty() ? folder : file, true, [&](std::wstring_view made) {
+vd::unique_file uninstall_log::make_checked_folders(const fs::path& folder, const std::wstring& checked_below) {
+    return checked_folders(checked_below, folder, folder, true, [&](std::wstring_view made) {
         entries.push_back({entry_kind::folder, std::wstring(made), L"", true, -1});
         entries.back().checked_below = checked_below;
     });
@@ -276,21 +276,10 @@ std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {
 }
 
 void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below) {
-    // The extraction names the file in progress only from its first byte on: a failure here,
-    // before it, names its file itself.
-    try {
-        if (checked_below.empty())
-            add_unchecked_file(path, payload_kind, copy);
-        else
-            add_checked_file(path, payload_kind, copy, checked_below);
-    } catch (const fs::filesystem_error&) {
-        throw;
-    } catch (const std::system_error& e) {
-        throw fs::filesystem_error("journalling the file", fs::path(path), e.code());
+    if (!checked_below.empty()) {
+        add_checked_file(path, payload_kind, copy, checked_below);
+        return;
     }
-}
-
-void uninstall_log::add_unchecked_file(const std::wstring& path, std::int32_t payload_kind, bool copy) {
     pending = true;
     create_folders(fs::path(path).parent_path().wstring());
     // A folder where the file goes is not a file to replace: put aside, it would take the
@@ -333,7 +322,7 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
     pending = true;
     vd::unique_file existing;
     try {
-        const auto folder = make_checked_folders(fs::path(path).parent_path(), checked_below, path);
+        const auto folder = make_checked_folders(fs::path(path).parent_path(), checked_below);
         existing = open_checked_in(folder.get(), checked_below, path, copy ? 0 : DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
         if (existing && holds_folder(existing.get()))
             vd::throw_system_error(ERROR_ALREADY_EXISTS);

@@ -91,8 +91,7 @@ public:
     // copy true it is a shared file that stays in place and is not overwritten, so it needs no
     // backup and rollback leaves it alone. When an existing file cannot be moved away (locked,
     // disk full) it must not be overwritten: the entry is taken back and the failure is thrown
-    // as std::filesystem::filesystem_error naming path, which fails the extraction. So is a
-    // folder that stands at path: it
+    // as std::system_error, which fails the extraction. So is a folder that stands at path: it
     // stays where it is. Rollback puts a replaced file back under the name it had on disk.
     // Below checked_below, a folder users may change, the folders are made, the file looked at
     // and moved aside through checked handles, and a link there is refused (thrown, as
@@ -121,13 +120,10 @@ public:
     link_folder add_shortcut(bool desktop, const std::wstring& folder);
 
 private:
-    void add_unchecked_file(const std::wstring& path, std::int32_t payload_kind, bool copy);
     void add_checked_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below);
     // Makes folder's missing folders below checked_below, journalled outermost first, and returns
-    // folder held and checked. Throws, naming file (the file to go into folder; folder itself
-    // when empty).
-    vd::unique_file make_checked_folders(const std::filesystem::path& folder, const std::wstring& checked_below,
-                                         const std::filesystem::path& file = {});
+    // folder held and checked. Throws.
+    vd::unique_file make_checked_folders(const std::filesystem::path& folder, const std::wstring& checked_below);
 
 public:
     // Before the product's Uninstall values are written; existing is the product's Uninstall

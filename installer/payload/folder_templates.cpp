@@ -64,7 +64,7 @@ void refuse_overlong_names(const fs::path& target) {
     for (std::size_t start = 0; start < text.size();) {
         const auto end = std::min(text.find_first_of(L"\\/", start), text.size());
         if (end - start > longest_name)
-            throw fs::filesystem_error("name too long", target, std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+            vd::throw_system_error(ERROR_FILENAME_EXCED_RANGE);
         start = end + 1;
     }
 }

@@ -10,6 +10,6 @@
 // error 7 when both are empty.
 std::filesystem::path shell_folder_path(int csidl, std::optional<int> fallback = std::nullopt);
 
-// Throws std::filesystem::filesystem_error with ERROR_FILENAME_EXCED_RANGE, naming target, when
-// a name on its path is longer than any file system of Windows keeps one (255 characters).
+// Throws std::system_error ERROR_FILENAME_EXCED_RANGE when a name on target's path is longer
+// than any file system of Windows keeps one (255 characters).
 void refuse_overlong_names(const std::filesystem::path& target);

@@ -44,11 +44,6 @@ bool same_text(std::wstring_view a, std::wstring_view b) {
                                std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
 }
 
-// A failure on the way to a file names the file, as the extraction's own failures do.
-[[noreturn]] void throw_failed(const fs::path& file, DWORD error) {
-    throw fs::filesystem_error("below a folder users can change", file, std::error_code(static_cast<int>(error), std::system_category()));
-}
-
 // The last element of a path's text.
 std::wstring_view last_element(std::wstring_view path) {
     const auto separator = path.find_last_of(L"\\/");
@@ -112,7 +107,7 @@ public:
     vd::unique_file reopen(DWORD access, const fs::path& file) const {
         vd::unique_file again(::ReOpenFile(folder_.get(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share_all, FILE_FLAG_BACKUP_SEMANTICS));
         if (!again)
-            throw_failed(file, ::GetLastError());
+            vd::throw_system_error();
         check(again.get(), base_, file);
         return again;
     }
@@ -244,7 +239,7 @@ private:
         if (!opened.handle) {
             if (is_missing(opened.error) && !make_)
                 return false;
-            throw_failed(file_, opened.error);
+            vd::throw_system_error(opened.error);
         }
         bool folder = false;
         try {
@@ -258,9 +253,9 @@ private:
         }
         if (!folder) {
             // A file where a folder of the path must be made: as the library's folder creation
-            // reports it, naming the file that was to go below it.
+            // reports it.
             if (make_)
-                throw_failed(file_, ERROR_ALREADY_EXISTS);
+                vd::throw_system_error(ERROR_ALREADY_EXISTS);
             return false;
         }
         if (visitor_)
@@ -295,7 +290,7 @@ vd::unique_file open_in_folder(const checked_base& checked, HANDLE folder, const
     if (!item.handle) {
         if (is_missing(item.error))
             return {};
-        throw_failed(file, item.error);
+        vd::throw_system_error(item.error);
     }
     checked.check(item.handle.get(), path.native(), file);
     return std::move(item.handle);
@@ -309,7 +304,7 @@ vd::unique_file open_checked_item(const checked_base& checked, const fs::path& p
             const DWORD error = ::GetLastError();
             if (is_missing(error))
                 return {};
-            throw_failed(file, error);
+            vd::throw_system_error(error);
         }
         checked.check(item.get(), path.native(), file);
         return item;
@@ -410,11 +405,11 @@ vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const f
         auto attributes_only = vd::open_relative(folder, name, FILE_WRITE_ATTRIBUTES, share_all, vd::relative_disposition::existing,
                                                  vd::relative_kind::any);
         if (!attributes_only.handle)
-            throw_failed(path, ERROR_ACCESS_DENIED);
+            vd::throw_system_error(ERROR_ACCESS_DENIED);
         checked.check(attributes_only.handle.get(), path.native(), path);
         opened.handle = writable_again(attributes_only.handle.get(), access, file_share, FILE_FLAG_OPEN_REPARSE_POINT);
     } else if (!opened.handle) {
-        throw_failed(path, opened.error);
+        vd::throw_system_error(opened.error);
     }
     try {
         checked.check(opened.handle.get(), path.native(), path);

@@ -136,14 +136,14 @@ std::streamsize payload_extractor::write_record(const char* data, std::streamsiz
 
 void payload_extractor::begin_record() {
     const auto& record = records_[next_record_ - 1];
-    // Before the callback, which journals the file and makes its folders; a refusal names it.
+    // Checked before the callback, which journals the file and makes its folders. A failure of
+    // either names the file; a stop does not.
+    checking_ = &record;
     refuse_overlong_names(record.target);
-    if (!record.checked_below.empty()) {
-        checking_ = &record;
+    if (!record.checked_below.empty())
         refuse_linked(record.checked_below, record.target);
-        checking_ = nullptr;
-    }
     const auto answer = tell(notification::file_begins{&record});
+    checking_ = nullptr;
     if (answer == notification::result::stop)
         throw_compress_error(compress_error::interrupted);
     remaining_ = record.size;

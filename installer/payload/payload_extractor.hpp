@@ -50,8 +50,8 @@ public:
     void rethrow_failure() const;
 
     // The record whose bytes are being written, from its file_begins until its file_done
-    // has been answered, or whose target is being looked at before its file_begins; null
-    // between records.
+    // has been answered, or whose target is being looked at and journalled before that (until
+    // its file_begins is answered); null between records.
     const payload_file* record_in_progress() const noexcept;
 
     // Folder templates and shared folders.

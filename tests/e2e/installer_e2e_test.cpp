@@ -107,6 +107,23 @@ void expect_every_step_ok(const std::wstring& log) {
     EXPECT_GT(lines, 5u) << log;
 }
 
+// From the start page through the defaults to the installation, whatever its end.
+void install_with_defaults(installer_process& run) {
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    ASSERT_EQ(run.shown_page(), wizard_page::install);
+    run.install();
+}
+
+// Cancel, confirmed: the installer ends with 0.
+void cancel_and_confirm(installer_process& run) {
+    run.post_click(run.button(cancel_button));
+    HWND box = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
+    answer(box, IDYES);
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+}
+
 // Page 3 to the wizard's end: the installation, with what the user does meanwhile, Next to the
 // end page, and Exit; the window's size is kept for the next run.
 void install_and_exit(installer_process& run, const wizard_language& language,
@@ -461,10 +478,7 @@ TEST(installer_e2e, f_a_payload_without_an_uninstaller_writes_no_journal) {
 
     const testing_support::test_folder current;
     installer_process run(variant, current.path());
-    run.click(run.button(next_button));
-    run.click(run.button(next_button));
-    ASSERT_EQ(run.shown_page(), wizard_page::install);
-    run.install();
+    ASSERT_NO_FATAL_FAILURE(install_with_defaults(run));
     const auto log = text_of(run.control(wizard_page::install, status_log));
     EXPECT_NE(log.find(L"Installationsdaten werden geschrieben...Fehlgeschlagen\r\n"), std::wstring::npos)
         << testing::PrintToString(log);
@@ -560,10 +574,7 @@ TEST(installer_e2e, g_a_link_in_place_of_a_folder_users_can_change_is_refused) {
         const testing_support::folder_link link(link_case.link, link_case.target, link_case.kind);
 
         installer_process run(setup);
-        run.click(run.button(next_button));
-        run.click(run.button(next_button));
-        ASSERT_EQ(run.shown_page(), wizard_page::install);
-        run.install();
+        ASSERT_NO_FATAL_FAILURE(install_with_defaults(run));
         EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 1:0000112B).");
         const auto log = text_of(run.control(wizard_page::install, status_log));
         EXPECT_NE(log.find(L"Copying File \"" + link_case.refused_file.wstring()), std::wstring::npos)
@@ -571,11 +582,7 @@ TEST(installer_e2e, g_a_link_in_place_of_a_folder_users_can_change_is_refused) {
         EXPECT_TRUE(log.ends_with(L"Failed\r\n")) << testing::PrintToString(log);
         EXPECT_EQ(text_of(run.button(next_button)), english.install) << "nothing was installed";
 
-        run.post_click(run.button(cancel_button));
-        HWND box = nullptr;
-        ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
-        answer(box, IDYES);
-        EXPECT_EQ(run.wait_for_exit(30s), 0);
+        ASSERT_NO_FATAL_FAILURE(cancel_and_confirm(run));
 
         EXPECT_TRUE(entries() == before) << "the installer wrote through the link";
         EXPECT_FALSE(fs::exists(default_install_folder())) << "the installation was rolled back";
@@ -672,16 +679,9 @@ TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_e
     write_setup_with_payload(setup, variant, compress_payload(inflated));
 
     installer_process run(variant);
-    run.click(run.button(next_button));
-    run.click(run.button(next_button));
-    ASSERT_EQ(run.shown_page(), wizard_page::install);
-    run.install();
+    ASSERT_NO_FATAL_FAILURE(install_with_defaults(run));
     EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 3).");
-    run.post_click(run.button(cancel_button));
-    HWND box = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (box = run.other_dialog()) != nullptr; }, 20s)) << "Cancel asked nothing";
-    answer(box, IDYES);
-    EXPECT_EQ(run.wait_for_exit(30s), 0);
+    ASSERT_NO_FATAL_FAILURE(cancel_and_confirm(run));
 
     for (const auto& note : notes) {
         SCOPED_TRACE(note.string());
