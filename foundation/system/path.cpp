@@ -229,17 +229,20 @@ bool path_set::contains(const path_key& key) const {
     return identities_.contains(*key.identity()) || forms_without_identity_.contains(key.form());
 }
 
-fs::path unique_temp_path(std::wstring pattern) {
+std::wstring random_name(std::wstring pattern) {
     static constexpr wchar_t digits[] = L"0123456789abcdef";
-    const fs::path folder = fs::temp_directory_path();
     auto& engine = name_engine();
+    for (auto& c : pattern) {
+        if (c == L'%')
+            c = digits[static_cast<std::uint32_t>(engine()) >> 28];
+    }
+    return pattern;
+}
+
+fs::path unique_temp_path(std::wstring pattern) {
+    const fs::path folder = fs::temp_directory_path();
     for (;;) {
-        std::wstring name = pattern;
-        for (auto& c : name) {
-            if (c == L'%')
-                c = digits[static_cast<std::uint32_t>(engine()) >> 28];
-        }
-        fs::path candidate = folder / name;
+        fs::path candidate = folder / random_name(pattern);
         if (!exists_now(candidate))
             return candidate;
     }

@@ -47,8 +47,10 @@ bool for_each_level(std::wstring& path, std::size_t from, Visit visit) {
     return true;
 }
 
-// The temporary folder joined with the pattern, each '%' replaced by a random lower-case
-// hexadecimal digit, drawn again while such a file exists. The pattern must hold a '%'.
+// pattern with each '%' replaced by a random lower-case hexadecimal digit.
+std::wstring random_name(std::wstring pattern);
+
+// The temporary folder joined with random_name(pattern), drawn again while such a file exists. The pattern must hold a '%'.
 // Nothing is created. Throws std::filesystem::filesystem_error when there is no temporary
 // folder.
 std::filesystem::path unique_temp_path(std::wstring pattern);

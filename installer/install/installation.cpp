@@ -77,6 +77,12 @@ std::wstring registration_command(const std::wstring& program, std::uint64_t pre
     return command;
 }
 
+// What a rollback could not undo is named on the page, with the copy of the user's file that
+// stays in the installer's folder for them to take back: the two paths, in any language.
+std::wstring not_undone_line(const uninstall_log::entry& left) {
+    return left.backup.empty() ? left.path + L"\r\n" : left.path + L" -- " + left.backup + L"\r\n";
+}
+
 } // namespace
 
 bool dlg_install::do_installation() {
@@ -120,7 +126,8 @@ bool dlg_install::do_installation() {
         const bool extracted = extract_payload(payload, settings.install_folder, samples, settings.work_folder,
                                                [this](notification n) { return on_notification(std::move(n)); });
         if (!extracted) {
-            journal.rollback();
+            for (const auto& left : journal.rollback())
+                append_status(not_undone_line(left));
             return false;
         }
     }

@@ -1,6 +1,7 @@
 #include "installer/journal/held_files.hpp"
 
 #include "foundation/errors/error.hpp"
+#include "foundation/system/path.hpp"
 #include "foundation/system/relative_file.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "installer/payload/linked_folders.hpp"
@@ -41,7 +42,8 @@ std::wstring system_form(const fs::path& path) {
     return text.starts_with(L"\\\\?\\") ? L"\\??\\" + text.substr(4) : L"\\??\\" + text;
 }
 
-// The bytes of the held file go through the handle into copy, from its start.
+// The bytes of the held file go through the handle into copy, from its start. A write that the
+// system cuts short without a failure can only be a full disk.
 void copy_held_bytes(HANDLE file, HANDLE copy) {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
@@ -53,20 +55,54 @@ void copy_held_bytes(HANDLE file, HANDLE copy) {
         if (read == 0)
             return;
         DWORD written = 0;
-        if (!::WriteFile(copy, bytes.data(), read, &written, nullptr) || written != read)
+        if (!::WriteFile(copy, bytes.data(), read, &written, nullptr))
             vd::throw_system_error();
+        if (written != read)
+            vd::throw_system_error(ERROR_DISK_FULL);
     }
 }
 
-// Another volume: the bytes go into the new file copy, made at its name just now, and the held
-// file is deleted through its handle. What was copied goes again, through its own handle, when
-// that fails. The copy keeps the file's attributes and times, as a move on one volume does.
-void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes) {
+// Renames what item holds to name beside path: in the folder that folder holds, or by path's
+// folder when there is none.
+DWORD rename_beside(HANDLE item, HANDLE folder, const fs::path& path, const std::wstring& name) noexcept {
+    try {
+        if (folder)
+            return vd::rename_relative(item, folder, name);
+        return vd::rename_relative(item, nullptr, system_form(path.parent_path() / name));
+    } catch (...) {
+        return ERROR_OUTOFMEMORY;
+    }
+}
+
+// Deletes the file through its handle, and frees its name first: it takes a fresh name beside
+// it, which goes with it once the last program that holds it lets go. A file that cannot be
+// renamed is deleted under its name all the same; one that cannot be deleted gets its name back.
+bool dispose_from_its_place(HANDLE file, HANDLE folder, const fs::path& path) noexcept {
+    bool renamed = false;
+    try {
+        renamed = rename_beside(file, folder, path, vd::random_name(L"vd-%%%%%.tmp")) == ERROR_SUCCESS;
+    } catch (...) {
+    }
+    if (dispose_held(file))
+        return true;
+    if (renamed)
+        rename_beside(file, folder, path, path.filename().native());
+    return false;
+}
+
+// Another volume: the bytes go into the new file copy, made at its name just now and flushed
+// to disk, and only then does the held file go (dispose). What was copied goes again, through
+// its own handle, when that fails. The copy keeps the file's attributes and times, as a move on
+// one volume does.
+template <class Dispose>
+void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes, Dispose dispose) {
     FILE_BASIC_INFO kept{};
     try {
         kept = basic_info(file);
         copy_held_bytes(file, copy);
-        if (!dispose_held(file))
+        if (!::FlushFileBuffers(copy))
+            vd::throw_system_error();
+        if (!dispose())
             vd::throw_system_error();
     } catch (...) {
         dispose_held(copy);
@@ -79,7 +115,7 @@ void copy_and_delete_held_file(HANDLE file, HANDLE copy, DWORD attributes) {
 
 } // namespace
 
-void move_held_file(HANDLE file, const fs::path& target) {
+void move_held_file(HANDLE file, const fs::path& target, HANDLE folder, const fs::path& path) {
     FILE_BASIC_INFO basic{};
     const DWORD attributes = clear_read_only(file, basic);
     try {
@@ -90,7 +126,7 @@ void move_held_file(HANDLE file, const fs::path& target) {
                                                      0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!copy)
                 vd::throw_system_error();
-            copy_and_delete_held_file(file, copy.get(), attributes);
+            copy_and_delete_held_file(file, copy.get(), attributes, [&] { return dispose_from_its_place(file, folder, path); });
             return;
         }
         if (error != ERROR_SUCCESS)
@@ -102,11 +138,12 @@ void move_held_file(HANDLE file, const fs::path& target) {
     set_attributes(file, basic, attributes);
 }
 
-bool delete_held(HANDLE item) noexcept {
+bool delete_held(HANDLE item, HANDLE folder, const fs::path& path) noexcept {
     try {
         FILE_BASIC_INFO basic{};
         const DWORD attributes = clear_read_only(item, basic);
-        if (dispose_held(item))
+        const bool deleted = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? dispose_held(item) : dispose_from_its_place(item, folder, path);
+        if (deleted)
             return true;
         set_attributes(item, basic, attributes);
     } catch (...) {
@@ -136,7 +173,7 @@ bool restore_held(HANDLE backup, HANDLE folder, const fs::path& base, const fs::
                     dispose_held(copy.handle.get());
                     throw;
                 }
-                copy_and_delete_held_file(backup, copy.handle.get(), attributes);
+                copy_and_delete_held_file(backup, copy.handle.get(), attributes, [&] { return dispose_held(backup); });
                 return true;
             }
         }

@@ -45,6 +45,16 @@ bool exists_now(const std::wstring& path) {
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What stands at path itself (a link is opened, not followed), a file or a folder, letting
+// others go on reading, writing and deleting it. Outside the folders users may change, where a
+// path may be taken as it stands.
+vd::unique_file open_by_path(const std::wstring& path, DWORD access) {
+    return vd::unique_file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share_all, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 bool is_existing_folder(const std::wstring& path) {
     const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -119,7 +129,11 @@ std::wstring spelt_on_disk(const std::wstring& path, HANDLE item) {
 // is put aside is deleted once the installation stands, with administrator rights: nothing
 // else it names is touched. Empty when the link is to be left where it is; a link that cannot
 // be opened throws that failure.
-vd::unique_file open_previous_link(const std::wstring& path) {
+struct held_link {
+    vd::unique_file folder;
+    vd::unique_file link;
+};
+held_link open_previous_link(const std::wstring& path) {
     const fs::path link = fs::path(path).lexically_normal();
     if (_wcsicmp(link.extension().c_str(), L".lnk") != 0)
         return {};
@@ -127,8 +141,11 @@ vd::unique_file open_previous_link(const std::wstring& path) {
     if (!root)
         return {};
     try {
-        auto held = open_checked(*root, link, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES, link);
-        if (held && holds_folder(held.get()))
+        held_link held;
+        held.folder = checked_folders(*root, link.parent_path(), link, false);
+        if (held.folder)
+            held.link = open_checked_in(held.folder.get(), *root, link, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+        if (!held.link || holds_folder(held.link.get()))
             return {};
         return held;
     } catch (const std::system_error& e) {
@@ -136,17 +153,6 @@ vd::unique_file open_previous_link(const std::wstring& path) {
             return {};
         throw;
     }
-}
-
-// Read-only files and folders refuse to be deleted and, moved to another volume, refuse to
-// leave their place; they lose the attribute for the move and get it back afterwards.
-void set_attributes(const std::wstring& path, DWORD attributes) {
-    ::SetFileAttributesW(path.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
-}
-
-void clear_read_only(const std::wstring& path, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        set_attributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 // A copy that failed part-way (a full disk where the backups go) may leave its beginning at
@@ -168,20 +174,31 @@ DWORD make_backup(const std::wstring& source, const std::wstring& backup, bool c
             return ERROR_SUCCESS;
         return discard_partial_backup(backup, ::GetLastError());
     }
-    const DWORD attributes = ::GetFileAttributesW(source.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    const auto file = open_by_path(source, DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+    if (!file)
         return ::GetLastError();
-    clear_read_only(source, attributes);
-    // Across volumes the move is a copy and a delete.
-    if (!::MoveFileExW(source.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        const DWORD error = ::GetLastError();
-        set_attributes(source, attributes);
-        if (::GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES)
-            discard_partial_backup(backup, error);
-        return error;
+    try {
+        move_held_file(file.get(), backup, nullptr, source);
+    } catch (const std::system_error& e) {
+        return e.code().category() == std::system_category() ? static_cast<DWORD>(e.code().value()) : ERROR_GEN_FAILURE;
     }
-    set_attributes(backup, attributes);
     return ERROR_SUCCESS;
+}
+
+// A program that holds a file without letting it be deleted (a scanner, a viewer) mostly lets
+// go within moments: as the extraction waits for a file it reads back, up to three more tries,
+// one second apart, on a sharing violation.
+template <class Attempt>
+bool with_patience(Attempt attempt) {
+    for (int attempts_left = 3;; --attempts_left) {
+        try {
+            return attempt();
+        } catch (const std::system_error& e) {
+            if (e.code() != std::error_code(ERROR_SHARING_VIOLATION, std::system_category()) || attempts_left == 0)
+                throw;
+        }
+        ::Sleep(1000);
+    }
 }
 
 bool is_folder(const fs::path& path) {
@@ -320,9 +337,10 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
 void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payload_kind, bool copy,
                                      const std::wstring& checked_below) {
     pending = true;
+    vd::unique_file folder;
     vd::unique_file existing;
     try {
-        const auto folder = make_checked_folders(fs::path(path).parent_path(), checked_below);
+        folder = make_checked_folders(fs::path(path).parent_path(), checked_below);
         existing = open_checked_in(folder.get(), checked_below, path, copy ? 0 : DELETE | GENERIC_READ | FILE_WRITE_ATTRIBUTES);
         if (existing && holds_folder(existing.get()))
             vd::throw_system_error(ERROR_ALREADY_EXISTS);
@@ -342,7 +360,7 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
     try {
         const auto original = spelt_on_disk(path, existing.get());
         const auto backup = vd::unique_temp_path(backup_pattern).wstring();
-        move_held_file(existing.get(), backup);
+        move_held_file(existing.get(), backup, folder.get(), path);
         added.backup = backup;
         added.backup_of = original;
     } catch (...) {
@@ -379,15 +397,15 @@ uninstall_log::link_folder uninstall_log::add_shortcut(bool desktop, const std::
     const auto previous = std::ranges::find(previous_entries, kind, &entry::kind);
     if (previous == previous_entries.end())
         return target;
-    const auto link = open_previous_link(previous->path);
-    if (!link)
+    const auto held = open_previous_link(previous->path);
+    if (!held.link)
         return target;
     // A previous link that cannot be put aside is not overwritten: this link fails instead,
     // and its entry waits for that result. It moves through the handle that was checked.
     auto& added = entries.back();
-    const auto original = spelt_on_disk(previous->path, link.get());
+    const auto original = spelt_on_disk(previous->path, held.link.get());
     const auto backup = vd::unique_temp_path(backup_pattern).wstring();
-    move_held_file(link.get(), backup);
+    move_held_file(held.link.get(), backup, held.folder.get(), original);
     added.backup = backup;
     added.backup_of = original;
     return target;
@@ -436,9 +454,17 @@ void uninstall_log::set_result(bool done, std::wstring text) {
     pending = false;
     if (entries.empty())
         return;
-    entries.back().done = done;
+    auto& last = entries.back();
+    // A link that could not be made leaves the previous installation's link where it was: put
+    // back, the previous journal's entry for it stands, as true as before.
+    const bool link = last.kind == entry_kind::start_menu_link || last.kind == entry_kind::desktop_link;
+    if (!done && link && !last.backup.empty() && undo(last)) {
+        entries.pop_back();
+        return;
+    }
+    last.done = done;
     if (!text.empty())
-        entries.back().path = std::move(text);
+        last.path = std::move(text);
 }
 
 void uninstall_log::merge_previous_entries() {
@@ -525,54 +551,48 @@ bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring
 bool remove_path(const std::wstring& path, const std::wstring& checked_below) {
     if (path.empty())
         return true;
-    if (!checked_below.empty()) {
-        try {
-            const auto item = open_checked(checked_below, path, DELETE | FILE_WRITE_ATTRIBUTES, path);
-            return !item || delete_held(item.get());
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    clear_read_only(path, attributes);
-    std::error_code ec;
-    fs::remove(path, ec);
-    if (ec) {
-        set_attributes(path, attributes);
+    try {
+        const fs::path item_path(path);
+        return with_patience([&] {
+            if (checked_below.empty()) {
+                const auto item = open_by_path(path, DELETE | FILE_WRITE_ATTRIBUTES);
+                if (!item) {
+                    const DWORD error = ::GetLastError();
+                    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                        return true;
+                    vd::throw_system_error(error);
+                }
+                return delete_held(item.get(), nullptr, item_path);
+            }
+            // Nothing is there when its folder is not.
+            const auto folder = checked_folders(checked_below, item_path.parent_path(), item_path, false);
+            const auto item = folder ? open_checked_in(folder.get(), checked_below, item_path, DELETE | FILE_WRITE_ATTRIBUTES) : vd::unique_file();
+            return !item || delete_held(item.get(), folder.get(), item_path);
+        });
+    } catch (const std::exception&) {
         return false;
     }
-    return true;
 }
 
 bool restore_backup(const std::wstring& backup, const std::wstring& target, const std::wstring& checked_below) {
     if (target.empty())
         return false;
-    if (!checked_below.empty()) {
-        try {
-            const fs::path original(target);
-            const auto folder = open_checked(checked_below, original.parent_path(), FILE_TRAVERSE | FILE_ADD_FILE, original);
-            // The backup lies in the installer's own folder, which only administrators may change.
-            const vd::unique_file held(::CreateFileW(backup.c_str(), DELETE | GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
-                                                     nullptr, OPEN_EXISTING, 0, nullptr));
-            return folder && held && restore_held(held.get(), folder.get(), checked_below, original);
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
-    const DWORD attributes = ::GetFileAttributesW(backup.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return false;
-    clear_read_only(backup, attributes);
-    if (!::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        set_attributes(backup, attributes);
+    try {
+        const fs::path original(target);
+        // Below a folder users may change, the folder checked; elsewhere, the folder as its path
+        // leads.
+        const auto folder = checked_below.empty()
+                                ? vd::unique_file(::CreateFileW(original.parent_path().c_str(), FILE_TRAVERSE | FILE_ADD_FILE | SYNCHRONIZE, share_all,
+                                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+                                : open_checked(checked_below, original.parent_path(), FILE_TRAVERSE | FILE_ADD_FILE, original);
+        // The backup lies in the installer's own folder, which only administrators may change.
+        // A program that had the user's file open still has it, in the backup's place.
+        const vd::unique_file held(::CreateFileW(backup.c_str(), DELETE | GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+        return folder && held && restore_held(held.get(), folder.get(), checked_below, original);
+    } catch (const std::exception&) {
         return false;
     }
-    set_attributes(target, attributes);
-    return true;
 }
 
 } // namespace journal_details

@@ -134,7 +134,8 @@ public:
     void add_directx_update();
 
     // Completes the pending entry; a non-empty text becomes its path. Without a pending entry
-    // nothing happens.
+    // nothing happens. A link that failed puts the previous installation's link it replaced back
+    // and, when that worked, its entry goes: the previous journal's entry stands for the link.
     void set_result(bool done, std::wstring text);
 
     // Undoes this run's entries, last first, and empties entries. Never throws: a step that

@@ -187,7 +187,7 @@ vd::unique_file payload_extractor::open_target(const fs::path& target, const std
     clear_runtime_errors();
     if (!checked_below.empty())
         folder = checked_folders(checked_below, parent, target, true);
-    else if (!parent.empty() && !fs::exists(parent))
+    else if (!parent.empty() && !fs::is_directory(parent))
         vd::create_folders(parent);
     grant_shared_folders(parent, checked_below);
     // Made in its folder, held meanwhile; never truncated before it has passed its check.

@@ -247,7 +247,7 @@ std::wstring expected_code(failure how) {
     case failure::held_for_reading:
         return L"1:00000020";  // ERROR_SHARING_VIOLATION
     case failure::folder_is_a_file:
-        return L"1:00000003";  // ERROR_PATH_NOT_FOUND
+        return L"1:000000B7";  // ERROR_ALREADY_EXISTS, as the folder could not be made
     case failure::full_disk:
         // ERROR_DISK_FULL; Wine's WriteFile reports a write cut short by a full disk as a
         // success, for which the C runtime gives EINVAL.

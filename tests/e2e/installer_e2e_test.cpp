@@ -14,6 +14,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwctype>
 #include <functional>
@@ -644,7 +645,9 @@ TEST(installer_e2e, h_a_temporary_folder_through_a_link_that_moves_is_not_used) 
 
 // A user's note lies directly in each folder users can change; a payload replaces all four and
 // its last file fails its check. The installation fails and is rolled back: every note is back
-// with its bytes, its attributes and its modification time, and no backup stays behind.
+// with its bytes, its attributes and its modification time, and no backup stays behind. But one
+// installed note is held meanwhile by another program that lets nobody delete it: after a while
+// the page names it, with the copy of the user's note that stays in the installer's folder.
 TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_each_folder_users_can_change) {
     const std::pair<const wchar_t*, fs::path> bases[] = {
         {L"<CommonDesktop>", known_folder(FOLDERID_PublicDesktop)},
@@ -672,18 +675,66 @@ TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_e
             }
         }
     } remove_later{notes};
+    // Time for the holder to take the note: many megabytes between it and the failing file.
+    items.insert(items.end() - 1, {L"C:\\build\\filler.bin", L"<InstallPath>", payload_kind::ordinary, std::string(64 << 20, 'f')});
     auto inflated = testing_support::inflated_payload(items);
     inflated.back() ^= 1;
     const testing_support::test_folder variant_folder;
     const auto variant = variant_folder / L"StelvaneSetup.exe";
     write_setup_with_payload(setup, variant, compress_payload(inflated));
 
+    // Takes the installed note, once it is whole and the installer has let go of it, sharing all
+    // but its deletion.
+    const auto held_note = notes[2];
+    std::atomic<bool> stop = false;
+    vd::unique_file holder;
+    std::thread holding([&] {
+        while (!stop && !holder) {
+            vd::unique_file look(::CreateFileW(held_note.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+            char bytes[32] = {};
+            DWORD read = 0;
+            if (look && ::ReadFile(look.get(), bytes, sizeof bytes, &read, nullptr) && std::string(bytes, read) == "the installation's")
+                holder.reset(::ReOpenFile(look.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
+            else
+                ::Sleep(1);
+        }
+    });
+    struct stop_holding {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~stop_holding() {
+            stop = true;
+            thread.join();
+        }
+    } stop_at_end{stop, holding};
+
     installer_process run(variant);
     ASSERT_NO_FATAL_FAILURE(install_with_defaults(run));
     EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 3).");
+    const auto log = text_of(run.control(wizard_page::install, status_log));
     ASSERT_NO_FATAL_FAILURE(cancel_and_confirm(run));
+    stop = true;
+    ASSERT_TRUE(holder) << "the installed note was never held";
+    holder.reset();
+
+    // Its line: the note, " -- ", and the copy in the installer's folder, which holds the user's
+    // bytes; the note itself is still the installation's.
+    const auto named = L"\n" + held_note.wstring() + L" -- ";
+    const auto at = log.find(named);
+    ASSERT_NE(at, std::wstring::npos) << "not named on the page:\n" << fs::path(log).string();
+    const fs::path kept = log.substr(at + named.size(), log.find(L"\r\n", at + named.size()) - at - named.size());
+    EXPECT_TRUE(kept.filename().wstring().starts_with(L"vd-")) << kept.string();
+    EXPECT_EQ(testing_support::read_file(kept), "the user's own");
+    EXPECT_EQ(testing_support::read_file(held_note), "the installation's");
+    ::SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::error_code ignored;
+    fs::remove(kept, ignored);
+    fs::remove(kept.parent_path(), ignored);
 
     for (const auto& note : notes) {
+        if (note == held_note)
+            continue;
         SCOPED_TRACE(note.string());
         EXPECT_EQ(testing_support::read_file(note), "the user's own");
         WIN32_FILE_ATTRIBUTE_DATA put_back{};

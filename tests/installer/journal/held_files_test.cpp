@@ -54,3 +54,21 @@ TEST(held_files, a_copy_put_back_across_volumes_is_made_in_the_held_folder_or_no
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_FALSE(watch.changed()) << "something was made or removed in the other folder";
 }
+
+// A copy across volumes that fails (here the backup cannot be read) leaves the backup whole: it
+// goes only once its bytes are in the copy.
+TEST(held_files, a_copy_put_back_across_volumes_that_fails_keeps_the_backup) {
+    const test_folder folder;
+    const test_folder other_volume(L"Z:\\dev\\shm");
+    const auto backup = other_volume / L"vd-4c5d6.tmp";
+    write_file(backup, "old steel");
+    const vd::unique_file held_folder(::CreateFileW(folder.path().c_str(), FILE_TRAVERSE | FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    vd::unique_file unreadable(::CreateFileW(backup.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held_folder && unreadable);
+    EXPECT_FALSE(restore_held(unreadable.get(), held_folder.get(), {}, folder / L"steel.bmp"));
+    unreadable.reset();
+    EXPECT_FALSE(fs::exists(folder / L"steel.bmp"));
+    EXPECT_EQ(read_file(backup), "old steel");
+}

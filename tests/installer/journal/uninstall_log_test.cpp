@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -115,12 +116,15 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     write_file(root_ / L"readme.txt", "half");
     log.set_result(false, L"");
 
-    // A link whose creation failed: the previous link was moved away from another folder.
+    // Links made in place of the previous ones, which were moved away: one from another folder,
+    // one directly on the desktop, in its place.
     log.add_shortcut(false, (root_ / L"menu").wstring());
-    log.set_result(false, L"");
+    write_file(root_ / L"menu" / L"Stelvane 8.01.lnk", "new link");
+    log.set_result(true, (root_ / L"menu" / L"Stelvane 8.01.lnk").wstring());
     log.add_shortcut(true, desktop.wstring());
-    log.set_result(false, L"");
     EXPECT_FALSE(fs::exists(old_desktop_link));
+    write_file(old_desktop_link, "new desktop link");
+    log.set_result(true, old_desktop_link.wstring());
 
     std::vector<entry_kind> kinds;
     for (const auto& item : log.entries)
@@ -131,7 +135,6 @@ TEST_F(journal, rollback_restores_the_tree_as_it_was) {
     auto folder = std::next(log.entries.begin());
     EXPECT_EQ(fs::path(folder->path), root_ / L"data");
     EXPECT_EQ(fs::path(std::next(folder)->path), root_ / L"data" / L"maps");
-    EXPECT_TRUE(log.entries.back().path.empty());
     EXPECT_EQ(backups().size(), 4u);
 
     EXPECT_TRUE(log.rollback().empty());
@@ -181,6 +184,24 @@ TEST_F(journal, a_file_that_cannot_be_put_aside_is_not_overwritten) {
     EXPECT_TRUE(log.entries.back().backup.empty());
     log.rollback();
     EXPECT_EQ(read_file(menu / L"Stelvane 8.01.lnk"), "old link");
+
+    // A link that cannot be made once the previous one is put aside (a folder stands at its
+    // name): the previous link comes back, and the journal names it as the previous one did.
+    log.previous_entries = {{entry_kind::start_menu_link, (menu / L"Stelvane 8.01.lnk").wstring(), L"", true}};
+    const auto target = log.add_shortcut(false, (menu / L"new").wstring());
+    EXPECT_FALSE(fs::exists(menu / L"Stelvane 8.01.lnk"));
+    fs::create_directories(menu / L"new" / L"Stelvane 8.01.lnk");
+    EXPECT_THROW(target.make_shortcut(L"Stelvane 8.01", (root_ / L"Stelvane.exe").wstring()), std::exception);
+    log.set_result(false, L"");
+    EXPECT_EQ(read_file(menu / L"Stelvane 8.01.lnk"), "old link");
+    EXPECT_TRUE(backups().empty());
+    ASSERT_TRUE(log.write((root_ / L"Uninstall.ulog").wstring(), root_.wstring(), (menu / L"new").wstring()));
+    uninstall_log next;
+    next.read((root_ / L"Uninstall.ulog").wstring());
+    const auto link = std::ranges::find(next.previous_entries, entry_kind::start_menu_link, &uninstall_log::entry::kind);
+    ASSERT_NE(link, next.previous_entries.end());
+    EXPECT_EQ(fs::path(link->path), menu / L"Stelvane 8.01.lnk");
+    EXPECT_TRUE(link->done);
 }
 
 TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
@@ -219,11 +240,14 @@ TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
 }
 
 // A user's files that records replace in the folders users can change, directly in each of them
-// and one folder below, and an extraction that fails at the last file: each file comes back
-// through the folder's checked handle with its bytes, its attributes and its times, as a move
-// within one volume keeps them, and nothing of it stays in the temporary folder; the same with
-// the temporary folder on another volume (the host's memory file system), where the backups are
-// copies made through handles.
+// and one folder below, and in the installation folder, and an extraction that fails at the last
+// file: each file comes back (through the folder's checked handle where users may change it)
+// with its bytes, its attributes and its times, as a move within one volume keeps them, and
+// nothing of it stays in the temporary folder; the same with the temporary folder on another
+// volume (the host's memory file system), where the backups are copies made through handles.
+// And the same while another program, sharing everything as indexers and scanners do, holds the
+// files the installation wrote, or the user's own files from before it: nothing of the files
+// that went stays in their folders once it lets go.
 TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
     const auto common = shell_folder_path(CSIDL_COMMON_APPDATA, CSIDL_APPDATA);
     const testing_support::test_folder shared(common);
@@ -235,6 +259,7 @@ TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
         {L"<CommonData>", common},
         {L"<UserData>", shell_folder_path(CSIDL_APPDATA)},
         {L"<CommonData>\\" + shared.path().filename().wstring() + L"\\Textures", shared / L"Textures"},
+        {L"<InstallPath>", root_},
     };
     std::vector<payload_item> items;
     std::vector<fs::path> files;
@@ -255,10 +280,28 @@ TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
     inflated.back() ^= 1;  // the last file fails its check
     const auto stored = compress_payload(inflated);
 
+    const auto hold = [](const fs::path& file) {
+        constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        return vd::unique_file(::CreateFileW(file.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    const auto left_in_folder = [&](const fs::path& file) {
+        std::vector<fs::path> found;
+        for (const auto& item : fs::directory_iterator(file.parent_path())) {
+            const auto item_name = item.path().filename().wstring();
+            if (item_name.starts_with(L"vd-") && item_name.ends_with(L".tmp"))
+                found.push_back(item.path());
+        }
+        return found;
+    };
+    enum class holder { none, installed_files, users_files };
     const FILETIME made{0x12345600, 0x01C80000}, written{0x65432100, 0x01D00000};
     WIN32_FILE_ATTRIBUTE_DATA before{};
-    for (const bool across_volumes : {false, true}) {
+    for (const auto& [across_volumes, held] : {std::pair{false, holder::none}, {true, holder::none}, {false, holder::installed_files},
+                                             {true, holder::installed_files}, {false, holder::users_files}, {true, holder::users_files}}) {
         SCOPED_TRACE(across_volumes ? "the temporary folder on another volume" : "the temporary folder on the same volume");
+        SCOPED_TRACE(held == holder::none              ? "no other program"
+                     : held == holder::installed_files ? "another program holds the installed files"
+                                                       : "another program holds the user's files");
         std::optional<testing_support::environment_scope> tmp;
         if (across_volumes)
             tmp.emplace(L"TMP", other_volume.path().c_str());
@@ -269,25 +312,41 @@ TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
             ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
         }
         ASSERT_TRUE(::GetFileAttributesExW(files.front().c_str(), GetFileExInfoStandard, &before));
+        std::vector<vd::unique_file> holders;
+        if (held == holder::users_files) {
+            for (const auto& file : files)
+                holders.push_back(hold(file));
+        }
 
         uninstall_log log;
         vd::imemstream stream(stored.data(), stored.size());
         std::size_t replaced = 0;
+        fs::path current;
         const bool extracted = extract_payload(stream, root_.wstring(), L"", L"", [&](notification message) {
             if (const auto* begins = std::get_if<notification::file_begins>(&message)) {
                 log.add_file(begins->file->target, 0, false, begins->file->checked_below);
                 replaced += !fs::exists(begins->file->target);
-            } else if (std::holds_alternative<notification::file_done>(message)) {
-                log.set_result(true, L"");
-            } else if (std::holds_alternative<notification::error>(message)) {
-                log.set_result(false, L"");
+                current = begins->file->target;
+                return notification::result::proceed;
             }
+            const bool file_ends = std::holds_alternative<notification::file_done>(message) || std::holds_alternative<notification::error>(message);
+            if (held == holder::installed_files && file_ends)
+                holders.push_back(hold(current));
+            if (std::holds_alternative<notification::file_done>(message))
+                log.set_result(true, L"");
+            else if (std::holds_alternative<notification::error>(message))
+                log.set_result(false, L"");
             return notification::result::proceed;
         });
         ASSERT_FALSE(extracted);
         ASSERT_EQ(replaced, files.size());
+        if (held != holder::none) {
+            ASSERT_EQ(holders.size(), files.size());
+            ASSERT_TRUE(std::ranges::all_of(holders, [](const vd::unique_file& h) { return bool(h); }));
+        }
         const auto left = log.rollback();
         EXPECT_TRUE(left.empty()) << "not undone: " << fs::path(left.front().path).string();
+        holders.clear();
 
         for (const auto& file : files) {
             SCOPED_TRACE(file.string());
@@ -302,6 +361,8 @@ TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
         }
         EXPECT_TRUE(backups().empty());
         EXPECT_TRUE(fs::is_empty(other_volume.path())) << "a backup stayed on the other volume";
+        for (const auto& file : files)
+            EXPECT_TRUE(left_in_folder(file).empty()) << "left beside " << file.string();
     }
     if (::CompareFileTime(&before.ftCreationTime, &made) != 0)
         GTEST_SKIP() << "Wine: a file's creation time cannot be set, so a copy cannot be given the original's";
@@ -408,6 +469,10 @@ TEST_F(journal, a_folder_exchanged_for_a_link_is_neither_written_nor_rolled_back
         EXPECT_EQ(fs::path(left.back().path), textures / L"checker.bmp");
         EXPECT_EQ(read_file(left.back().backup), "old checker") << "the replaced file is kept where the rollback left it";
         EXPECT_EQ(read_file(common / top / L"Textures.user" / L"birch.bmp"), "the user's birch");
+        // Nor is a backup put back through it by a name that the other folder does not have.
+        EXPECT_FALSE(journal_details::restore_backup(left.back().backup, (textures / L"granite.bmp").wstring(), common.wstring()));
+        EXPECT_EQ(read_file(left.back().backup), "old checker");
+        EXPECT_EQ(snapshot(elsewhere), kept) << "a backup was put back through the link";
     }
 }
 
