@@ -112,7 +112,7 @@ TEST(payload_check, a_failed_payload_leaves_the_folder_as_it_was) {
     auto blocked = records;
     blocked[1].target = L"<CommonData>\\" + shared.path().filename().wstring() + L"\\blocked\\sub";
     auto blocked_in_install = records;
-    blocked_in_install[1].target = L"<InstallPath>\\keep.txt\\sub";
+    blocked_in_install[1].target = L"<InstallPath>\\keep.txt";
 
     const struct {
         const char* what;
@@ -126,7 +126,7 @@ TEST(payload_check, a_failed_payload_leaves_the_folder_as_it_was) {
         {"a record names a device", stored(device, contents), "error 7: unexpected error"},
         {"a name of 256 characters", stored(long_name, contents), "error 1:000000CE: ", install / "new" / "deeper" / std::wstring(256, L'n')},
         {"a file where a folder must be made", stored(blocked, contents), "error 1:000000B7: ", shared / "blocked" / "sub" / "b.bin"},
-        {"the same in the installation folder", stored(blocked_in_install, contents), "error 1:000000B7: ", install / "keep.txt" / "sub" / "b.bin"},
+        {"the same in the installation folder", stored(blocked_in_install, contents), "error 1:000000B7: ", install / "keep.txt" / "b.bin"},
     };
     int run = 0;
     for (const auto& c : cases) {
