@@ -175,13 +175,16 @@ inline constexpr wchar_t uninstall_root[] = L"Software\\Microsoft\\Windows\\Curr
 // set, else deletes the key the installation created. True when that succeeded.
 bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring& backup);
 
-// Removes a file or an empty folder, clearing its read-only attribute first. An empty or
-// absent path is no failure. Below checked_below, through a checked handle: a path that fails
-// its check stays (false).
+// Removes a file or an empty folder through its handle, clearing its read-only attribute first;
+// a file leaves its name at once, even while another program holds it (held_files.hpp). One
+// that another program holds without letting it be deleted is tried again for a few seconds.
+// An empty or absent path is no failure. Below checked_below, through a checked handle: a path
+// that fails its check stays (false).
 bool remove_path(const std::wstring& path, const std::wstring& checked_below = {});
 
-// Moves a backup back to its place, keeping the attributes the original had. Below
-// checked_below, into the checked handle of its folder, never over what stands there.
+// Moves a backup back to its place, keeping the attributes the original had, never over what
+// stands there: into the handle of its folder, below checked_below the checked one. A program
+// that holds the backup (the user's file, moved with its handle) keeps it.
 bool restore_backup(const std::wstring& backup, const std::wstring& target, const std::wstring& checked_below = {});
 
 } // namespace journal_details

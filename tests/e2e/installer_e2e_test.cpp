@@ -736,7 +736,7 @@ TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_e
         if (note == held_note)
             continue;
         SCOPED_TRACE(note.string());
-        EXPECT_EQ(testing_support::read_file(note), "the user's own");
+        EXPECT_EQ(testing_support::read_file(note), "the user's own") << fs::path(log).string();
         WIN32_FILE_ATTRIBUTE_DATA put_back{};
         ASSERT_TRUE(::GetFileAttributesExW(note.c_str(), GetFileExInfoStandard, &put_back));
         EXPECT_EQ(put_back.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
