@@ -295,6 +295,117 @@ void name_previous_start_menu_link(const fs::path& journal, const fs::path& link
     ::SetFileAttributesW(journal.c_str(), FILE_ATTRIBUTE_READONLY);
 }
 
+// A call of SetProcessMitigationPolicy as the installer made it: the policy, the first 32 bits of
+// its buffer (the flags of every policy) and the buffer's length.
+struct mitigation_request {
+    DWORD policy;
+    DWORD flags;
+    DWORD length;
+};
+
+// The debugger of an installer started with DEBUG_ONLY_THIS_PROCESS, until its wizard shows: it
+// notes every call of the system's SetProcessMitigationPolicy on the way there, by a breakpoint on
+// the function's first instruction, and then lets the installer run on alone. The breakpoint is set
+// at the loader's own breakpoint, once the imported libraries are loaded and before any code of the
+// program's runs. A system that does not act on the request (Wine takes it and does nothing) is
+// asked all the same: the call itself is what the installer controls.
+std::vector<mitigation_request> mitigation_requests_until_the_wizard(installer_process& run) {
+    // The address in the installer: the same offset in the library of the same name.
+    const auto* function = reinterpret_cast<const BYTE*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy"));
+    if (!function)
+        fail(L"kernel32 has no SetProcessMitigationPolicy");
+    HMODULE library = nullptr;
+    wchar_t library_name[MAX_PATH] = {};
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCWSTR>(function), &library) ||
+        !::GetModuleBaseNameW(::GetCurrentProcess(), library, library_name, MAX_PATH))
+        fail(L"cannot name the library of SetProcessMitigationPolicy");
+    const auto offset = function - reinterpret_cast<const BYTE*>(library);
+
+    HANDLE process = nullptr;  // the debugger's handle from the system, not ours to close
+    DWORD process_id = 0;
+    BYTE* breakpoint = nullptr;
+    BYTE first_byte = 0;
+    DWORD stepping_thread = 0;
+    const auto write = [&](BYTE value) {
+        if (!::WriteProcessMemory(process, breakpoint, &value, 1, nullptr))
+            fail(L"cannot write the breakpoint: error " + std::to_wstring(::GetLastError()));
+        ::FlushInstructionCache(process, breakpoint, 1);
+    };
+    const auto set_breakpoint = [&] {
+        HMODULE modules[512] = {};
+        DWORD size = 0;
+        if (!::EnumProcessModules(process, modules, sizeof modules, &size))
+            fail(L"cannot list the installer's libraries: error " + std::to_wstring(::GetLastError()));
+        for (DWORD i = 0; i < size / sizeof(HMODULE) && !breakpoint; ++i) {
+            wchar_t name[MAX_PATH] = {};
+            if (::GetModuleBaseNameW(process, modules[i], name, MAX_PATH) && ::lstrcmpiW(name, library_name) == 0)
+                breakpoint = reinterpret_cast<BYTE*>(modules[i]) + offset;
+        }
+        if (!breakpoint || !::ReadProcessMemory(process, breakpoint, &first_byte, 1, nullptr))
+            fail(std::wstring(library_name) + L" is not loaded in the installer");
+        write(0xCC);  // int3
+    };
+
+    std::vector<mitigation_request> requests;
+    // A thread that steps over the breakpoint must take its step before the debugger leaves.
+    for (const auto end = std::chrono::steady_clock::now() + 90s; !run.find_wizard() || stepping_thread;) {
+        if (std::chrono::steady_clock::now() > end)
+            fail(L"the installer's wizard did not show");
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, 50))
+            continue;
+        DWORD continuation = DBG_CONTINUE;
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            process = event.u.CreateProcessInfo.hProcess;
+            process_id = event.dwProcessId;
+            ::CloseHandle(event.u.CreateProcessInfo.hFile);
+        } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+            ::CloseHandle(event.u.LoadDll.hFile);
+        } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+            fail(L"the installer ended before its wizard showed");
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+            const auto& exception = event.u.Exception.ExceptionRecord;
+            const bool at_breakpoint = breakpoint && exception.ExceptionAddress == breakpoint;
+            if (exception.ExceptionCode == EXCEPTION_BREAKPOINT && !breakpoint) {
+                set_breakpoint();
+            } else if (exception.ExceptionCode == EXCEPTION_BREAKPOINT && at_breakpoint) {
+                const vd::unique_handle thread(::OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId));
+                CONTEXT context{};
+                context.ContextFlags = CONTEXT_CONTROL;
+                DWORD stack[4] = {};  // the return address, then the arguments
+                if (!thread || !::GetThreadContext(thread.get(), &context) ||
+                    !::ReadProcessMemory(process, reinterpret_cast<void*>(context.Esp), stack, sizeof stack, nullptr))
+                    fail(L"cannot read the call's arguments");
+                mitigation_request request{stack[1], 0, stack[3]};
+                ::ReadProcessMemory(process, reinterpret_cast<void*>(stack[2]), &request.flags, sizeof request.flags, nullptr);
+                requests.push_back(request);
+                // The first instruction runs once, single-stepped, and the breakpoint is set again.
+                write(first_byte);
+                context.Eip = reinterpret_cast<DWORD>(breakpoint);
+                context.EFlags |= 0x100;  // the trap flag
+                if (!::SetThreadContext(thread.get(), &context))
+                    fail(L"cannot step over the breakpoint");
+                stepping_thread = event.dwThreadId;
+            } else if (exception.ExceptionCode == EXCEPTION_SINGLE_STEP && event.dwThreadId == stepping_thread) {
+                write(0xCC);
+                stepping_thread = 0;
+            } else {
+                continuation = DBG_EXCEPTION_NOT_HANDLED;
+            }
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continuation);
+    }
+    if (breakpoint)
+        write(first_byte);
+    ::DebugSetProcessKillOnExit(FALSE);
+    if (!::DebugActiveProcessStop(process_id))
+        fail(L"cannot leave the installer: error " + std::to_wstring(::GetLastError()));
+    return requests;
+}
+
 } // namespace
 
 TEST(installer_e2e, a_quick_installation_in_english) {
@@ -536,6 +647,32 @@ TEST(installer_e2e, f_libraries_planted_beside_it_are_not_loaded) {
         }
     }
     EXPECT_EQ(loaded, std::vector<fs::path>{}) << "planted libraries that the installer loaded";
+}
+
+// Before anything of the installer follows a path, it asks the system to follow no junction that
+// a user made: the request comes from a start-up initialiser, which a test of the function alone
+// does not see go.
+TEST(installer_e2e, f_the_installer_asks_for_the_redirection_guard_at_start_up) {
+    installer_process run(setup, no_wait, {}, DEBUG_ONLY_THIS_PROCESS);
+    const auto requests = mitigation_requests_until_the_wizard(run);
+    // The wizard goes first, so that the scenarios after this one find no installer left.
+    // Whether Cancel asks first depends on what the machine already holds.
+    ASSERT_EQ(run.shown_page(), wizard_page::start);
+    run.post_click(run.button(cancel_button));
+    ASSERT_TRUE(wait_until([&] { return run.message_box() || run.has_ended(); }, 30s));
+    if (const HWND question = run.message_box())
+        answer(question, IDYES);
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+
+    std::wostringstream asked;
+    for (const auto& request : requests)
+        asked << L" policy " << request.policy << L", flags " << request.flags << L", length " << request.length << L";";
+    const auto guard = std::ranges::find_if(requests, [](const mitigation_request& request) {
+        return request.policy == static_cast<DWORD>(ProcessRedirectionTrustPolicy);
+    });
+    ASSERT_TRUE(guard != requests.end()) << "no ProcessRedirectionTrustPolicy among the requests:" << asked.str();
+    EXPECT_EQ(guard->flags, 1u) << "EnforceRedirectionTrust, and not the audit flag";
+    EXPECT_EQ(guard->length, sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY));
 }
 
 // A link where the installer writes below a folder users can change: the shared data folder,

@@ -140,12 +140,12 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
 }
 
 installer_process::installer_process(const std::filesystem::path& setup, no_wait_t,
-                                     const std::filesystem::path& current_folder) {
+                                     const std::filesystem::path& current_folder, DWORD creation_flags) {
     std::wstring command = L"\"" + setup.wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, creation_flags, nullptr,
                           current_folder.empty() ? nullptr : current_folder.c_str(), &startup, &started))
         fail(L"cannot start " + setup.wstring() + L": error " + std::to_wstring(::GetLastError()));
     process_.reset(started.hProcess);

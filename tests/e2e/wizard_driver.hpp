@@ -64,8 +64,10 @@ public:
     // Starts the program and waits for its wizard; in the test's current folder unless told.
     explicit installer_process(const std::filesystem::path& setup, const std::filesystem::path& current_folder = {});
     // Starts the program and returns at once: for a run that may show a box instead of its
-    // wizard, which find_wizard then looks for.
-    installer_process(const std::filesystem::path& setup, no_wait_t, const std::filesystem::path& current_folder = {});
+    // wizard, which find_wizard then looks for. With DEBUG_ONLY_THIS_PROCESS among the flags,
+    // the calling thread is its debugger and must take its debug events from then on.
+    installer_process(const std::filesystem::path& setup, no_wait_t, const std::filesystem::path& current_folder = {},
+                      DWORD creation_flags = 0);
     // A program the test leaves running is ended.
     ~installer_process();
     installer_process(const installer_process&) = delete;
