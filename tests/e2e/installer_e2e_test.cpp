@@ -125,6 +125,16 @@ void cancel_and_confirm(installer_process& run) {
     EXPECT_EQ(run.wait_for_exit(30s), 0);
 }
 
+// Cancel on the start page, where whether it asks first depends on what the machine already
+// holds.
+void cancel_at_start(installer_process& run) {
+    run.post_click(run.button(cancel_button));
+    ASSERT_TRUE(wait_until([&] { return run.message_box() || run.has_ended(); }, 30s));
+    if (const HWND question = run.message_box())
+        answer(question, IDYES);
+    EXPECT_EQ(run.wait_for_exit(30s), 0);
+}
+
 // Page 3 to the wizard's end: the installation, with what the user does meanwhile, Next to the
 // end page, and Exit; the window's size is kept for the next run.
 void install_and_exit(installer_process& run, const wizard_language& language,
@@ -632,11 +642,7 @@ TEST(installer_e2e, f_libraries_planted_beside_it_are_not_loaded) {
         const preferred_libraries prefer(copy, preferred);
         installer_process run(copy, current_folder.path());
         ASSERT_EQ(run.shown_page(), wizard_page::start);
-        run.post_click(run.button(cancel_button));
-        ASSERT_TRUE(wait_until([&] { return run.message_box() || run.has_ended(); }, 30s));
-        if (const HWND question = run.message_box())
-            answer(question, IDYES);
-        EXPECT_EQ(run.wait_for_exit(30s), 0);
+        ASSERT_NO_FATAL_FAILURE(cancel_at_start(run));
     }
 
     std::vector<fs::path> loaded;
@@ -656,13 +662,8 @@ TEST(installer_e2e, f_the_installer_asks_for_the_redirection_guard_at_start_up) 
     installer_process run(setup, no_wait, {}, DEBUG_ONLY_THIS_PROCESS);
     const auto requests = mitigation_requests_until_the_wizard(run);
     // The wizard goes first, so that the scenarios after this one find no installer left.
-    // Whether Cancel asks first depends on what the machine already holds.
     ASSERT_EQ(run.shown_page(), wizard_page::start);
-    run.post_click(run.button(cancel_button));
-    ASSERT_TRUE(wait_until([&] { return run.message_box() || run.has_ended(); }, 30s));
-    if (const HWND question = run.message_box())
-        answer(question, IDYES);
-    EXPECT_EQ(run.wait_for_exit(30s), 0);
+    ASSERT_NO_FATAL_FAILURE(cancel_at_start(run));
 
     std::wostringstream asked;
     for (const auto& request : requests)
