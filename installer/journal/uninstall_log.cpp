@@ -18,6 +18,7 @@
 #include "foundation/system/shell_link.hpp"
 #include "foundation/system/unique_any.hpp"
 #include "installer/journal/held_files.hpp"
+#include "installer/payload/file_check.hpp"
 #include "installer/payload/linked_folders.hpp"
 
 #include <knownfolders.h>
@@ -183,22 +184,6 @@ DWORD make_backup(const std::wstring& source, const std::wstring& backup, bool c
         return e.code().category() == std::system_category() ? static_cast<DWORD>(e.code().value()) : ERROR_GEN_FAILURE;
     }
     return ERROR_SUCCESS;
-}
-
-// A program that holds a file without letting it be deleted (a scanner, a viewer) mostly lets
-// go within moments: as the extraction waits for a file it reads back, up to three more tries,
-// one second apart, on a sharing violation.
-template <class Attempt>
-bool with_patience(Attempt attempt) {
-    for (int attempts_left = 3;; --attempts_left) {
-        try {
-            return attempt();
-        } catch (const std::system_error& e) {
-            if (e.code() != std::error_code(ERROR_SHARING_VIOLATION, std::system_category()) || attempts_left == 0)
-                throw;
-        }
-        ::Sleep(1000);
-    }
 }
 
 bool is_folder(const fs::path& path) {
@@ -553,7 +538,7 @@ bool remove_path(const std::wstring& path, const std::wstring& checked_below) {
         return true;
     try {
         const fs::path item_path(path);
-        return with_patience([&] {
+        return retry_while_shared([&] {
             if (checked_below.empty()) {
                 const auto item = open_by_path(path, DELETE | FILE_WRITE_ATTRIBUTES);
                 if (!item) {

@@ -16,14 +16,13 @@
 #include <windows.h>
 #include <zlib.h>
 
-namespace {
-
-bool is_sharing_violation(const std::system_error& e) {
-    return e.code().category() == std::system_category() && e.code().value() == ERROR_SHARING_VIOLATION;
-}
-
-bool is_sharing_violation(const boost::system::system_error& e) {
-    return e.code().category() == boost::system::system_category() && e.code().value() == ERROR_SHARING_VIOLATION;
+bool is_sharing_violation(const std::exception& failure) noexcept {
+    if (const auto* system = dynamic_cast<const std::system_error*>(&failure))
+        return system->code().category() == std::system_category() && system->code().value() == ERROR_SHARING_VIOLATION;
+    if (const auto* boost_system = dynamic_cast<const boost::system::system_error*>(&failure))
+        return boost_system->code().category() == boost::system::system_category() &&
+               boost_system->code().value() == ERROR_SHARING_VIOLATION;
+    return false;
 }
 
 void wait_one_second() {
@@ -31,8 +30,6 @@ void wait_one_second() {
     for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now())
         std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
 }
-
-} // namespace
 
 std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t size) noexcept {
     auto bytes = static_cast<const Bytef*>(data);
@@ -72,18 +69,7 @@ std::uint32_t read_file_crc(const std::filesystem::path& file) {
 }
 
 std::uint32_t crc_of_file(const std::filesystem::path& file) {
-    for (int attempts_left = 3;; --attempts_left) {
-        try {
-            return read_file_crc(file);
-        } catch (const std::system_error& e) {
-            if (!is_sharing_violation(e) || attempts_left == 0)
-                throw;
-        } catch (const boost::system::system_error& e) {
-            if (!is_sharing_violation(e) || attempts_left == 0)
-                throw;
-        }
-        wait_one_second();
-    }
+    return retry_while_shared([&] { return read_file_crc(file); });
 }
 
 std::uint32_t crc_of_held_file(void* file) {

@@ -804,15 +804,7 @@ TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_e
         ASSERT_TRUE(held && ::SetFileTime(held.get(), nullptr, nullptr, &written));
         ASSERT_TRUE(::SetFileAttributesW(notes.back().c_str(), FILE_ATTRIBUTE_READONLY));
     }
-    struct cleanup {
-        const std::vector<fs::path>& notes;
-        ~cleanup() {
-            for (const auto& note : notes) {
-                ::SetFileAttributesW(note.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(note.c_str());
-            }
-        }
-    } remove_later{notes};
+    const testing_support::removed_at_end remove_later{notes};
     // Time for the holder to take the note: many megabytes between it and the failing file.
     items.insert(items.end() - 1, {L"C:\\build\\filler.bin", L"<InstallPath>", payload_kind::ordinary, std::string(64 << 20, 'f')});
     auto inflated = testing_support::inflated_payload(items);

@@ -49,4 +49,12 @@ std::string read_file(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+removed_at_end::~removed_at_end() {
+    for (const auto& path : paths_) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+}
+
 } // namespace testing_support

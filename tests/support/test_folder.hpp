@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 namespace testing_support {
 
@@ -20,6 +21,19 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Removes each file or folder of paths (which may grow meanwhile) when it goes, read-only or
+// not: for what a test puts in folders that are not its own.
+class removed_at_end {
+public:
+    explicit removed_at_end(const std::vector<std::filesystem::path>& paths) : paths_(paths) {}
+    ~removed_at_end();
+    removed_at_end(const removed_at_end&) = delete;
+    removed_at_end& operator=(const removed_at_end&) = delete;
+
+private:
+    const std::vector<std::filesystem::path>& paths_;
 };
 
 // Writes bytes to a file, creating its folders.

@@ -267,15 +267,7 @@ TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
         items.push_back({L"C:\\" + name, folder_template, payload_kind::ordinary, std::string("the installation's")});
         files.push_back(folder / name);
     }
-    struct cleanup {
-        const std::vector<fs::path>& files;
-        ~cleanup() {
-            for (const auto& file : files) {
-                ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(file.c_str());
-            }
-        }
-    } remove_later{files};
+    const testing_support::removed_at_end remove_later{files};
     auto inflated = testing_support::inflated_payload(items);
     inflated.back() ^= 1;  // the last file fails its check
     const auto stored = compress_payload(inflated);
