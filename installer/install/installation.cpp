@@ -77,13 +77,19 @@ std::wstring registration_command(const std::wstring& program, std::uint64_t pre
     return command;
 }
 
-// What a rollback could not undo is named on the page, with the copy of the user's file that
-// stays in the installer's folder for them to take back: the two paths, in any language.
-std::wstring not_undone_line(const uninstall_log::entry& left) {
-    return left.backup.empty() ? left.path + L"\r\n" : left.path + L" -- " + left.backup + L"\r\n";
-}
-
 } // namespace
+
+std::wstring not_undone_report(const std::vector<uninstall_log::entry>& left, std::wstring_view not_put_back,
+                               std::wstring_view kept_as) {
+    constexpr std::wstring_view indent = L"    ";
+    std::wstring report;
+    for (const auto& entry : left) {
+        report += fmt::format(L"{}\r\n{}{}\r\n", not_put_back, indent, entry.path);
+        if (!entry.backup.empty())
+            report += fmt::format(L"{}\r\n{}{}\r\n", kept_as, indent, entry.backup);
+    }
+    return report;
+}
 
 bool dlg_install::do_installation() {
     auto& settings = installer_settings::instance();
@@ -126,8 +132,7 @@ bool dlg_install::do_installation() {
         const bool extracted = extract_payload(payload, settings.install_folder, samples, settings.work_folder,
                                                [this](notification n) { return on_notification(std::move(n)); });
         if (!extracted) {
-            for (const auto& left : journal.rollback())
-                append_status(not_undone_line(left));
+            append_status(not_undone_report(journal.rollback(), text(1133), text(1134)));
             return false;
         }
     }

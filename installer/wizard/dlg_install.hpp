@@ -5,14 +5,23 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
 #include <windows.h>
 
+#include "installer/journal/uninstall_log.hpp"
 #include "installer/payload/notification.hpp"
 #include "installer/payload/payload_file.hpp"
 #include "installer/wizard/basic_dialog.hpp"
+
+// What a failed installation's rollback could not undo, for the log in the wizard's words: per
+// entry not_put_back, then its path, and where a copy of the user's file was kept, kept_as and
+// the copy's path. Each path has an indented line of its own, so that a user finds it whole
+// however the log wraps, and can copy it from there.
+std::wstring not_undone_report(const std::vector<uninstall_log::entry>& left, std::wstring_view not_put_back,
+                               std::wstring_view kept_as);
 
 class dlg_install final : public basic_dialog {
 public:

@@ -16,6 +16,7 @@
 
 namespace {
 
+using entry_kind = uninstall_log::entry_kind;
 
 // Over options of its own, put back afterwards.
 class install_page : public testing_support::install_page_test {
@@ -81,6 +82,41 @@ TEST_F(install_page, status_lines_follow_the_summary_whatever_the_user_selected)
     EXPECT_EQ(log(), expected);
     // The log follows its end, not the selection at the top.
     EXPECT_GT(::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 20);
+}
+
+// What a rollback could not undo is said in words, each path on a line of its own, and the log
+// shows every character of it within its width: a path with no blank to wrap at too.
+TEST_F(install_page, what_a_rollback_could_not_undo_shows_whole) {
+    const std::wstring deep = L"C:\\users\\Public\\Desktop\\" + std::wstring(150, L'x') + L".vscn";
+    const std::vector<uninstall_log::entry> left{
+        {entry_kind::file, L"C:\\users\\Public\\Desktop\\Jewellery Box.vscn",
+         L"C:\\users\\Public\\Desktop\\Jewellery Box (vd-7323e).vscn"},
+        {entry_kind::folder, deep},
+    };
+    const auto report = not_undone_report(left, settings.load_string(1133), settings.load_string(1134));
+    EXPECT_EQ(report, L"Could not be put back as it was:\r\n    C:\\users\\Public\\Desktop\\Jewellery Box.vscn\r\n"
+                      L"Your own file is kept as:\r\n    C:\\users\\Public\\Desktop\\Jewellery Box (vd-7323e).vscn\r\n"
+                      L"Could not be put back as it was:\r\n    " +
+                          deep + L"\r\n");
+
+    ::ShowWindow(parent_.get(), SW_SHOWNOACTIVATE);
+    ::ShowWindow(page_.get(), SW_SHOW);
+    page.show_summary();
+    page.append_status(L"Copying File \"" + deep + L"\"...Failed\r\n" + report);
+    page.flush_status();
+    const auto shown = log();
+    ASSERT_TRUE(shown.ends_with(report)) << testing::PrintToString(shown);
+    RECT area{};
+    ::SendMessageW(log_window(), EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    for (std::size_t at = 0; at < shown.size(); ++at) {
+        if (shown[at] == L'\r' || shown[at] == L'\n')
+            continue;
+        const auto position = ::SendMessageW(log_window(), EM_POSFROMCHAR, at, 0);
+        const int x = static_cast<short>(LOWORD(position));
+        ASSERT_TRUE(x >= area.left && x < area.right)
+            << "character " << at << " of " << testing::PrintToString(shown) << " lies at " << x << ", beyond "
+            << area.left << " to " << area.right;
+    }
 }
 
 // While the files are written the wizard repaints and answers, the log catches up with the
