@@ -6,6 +6,7 @@
 // put a link in place of the shared data folder, one where the user's temporary folder is
 // reached through a link that the user moves while the installer runs, and a failed installation
 // over a user's files in the folders users can change.
+#include "e2e/file_holder.hpp"
 #include "e2e/installed_product.hpp"
 #include "e2e/wizard_driver.hpp"
 
@@ -14,15 +15,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <cwctype>
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <regex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "foundation/app/initialization.hpp"
 #include "foundation/system/registry.hpp"
@@ -785,7 +785,7 @@ TEST(installer_e2e, h_a_temporary_folder_through_a_link_that_moves_is_not_used) 
 // its last file fails its check. The installation fails and is rolled back: every note is back
 // with its bytes, its attributes and its modification time, and no backup stays behind. But one
 // installed note is held meanwhile by another program that lets nobody delete it: after a while
-// the page names it, with the copy of the user's note that stays in the installer's folder.
+// the page names it, with the copy of the user's note that is kept beside it.
 TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_each_folder_users_can_change) {
     const std::pair<const wchar_t*, fs::path> bases[] = {
         {L"<CommonDesktop>", known_folder(FOLDERID_PublicDesktop)},
@@ -813,54 +813,33 @@ TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_e
     const auto variant = variant_folder / L"StelvaneSetup.exe";
     write_setup_with_payload(setup, variant, compress_payload(inflated));
 
-    // Takes the installed note, once it is whole and the installer has let go of it, sharing all
-    // but its deletion.
+    // Another program takes the installed note once it is whole and the installer has let go of it.
     const auto held_note = notes[2];
-    std::atomic<bool> stop = false;
-    vd::unique_file holder;
-    std::thread holding([&] {
-        while (!stop && !holder) {
-            vd::unique_file look(::CreateFileW(held_note.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
-            char bytes[32] = {};
-            DWORD read = 0;
-            if (look && ::ReadFile(look.get(), bytes, sizeof bytes, &read, nullptr) && std::string(bytes, read) == "the installation's")
-                holder.reset(::ReOpenFile(look.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
-            else
-                ::Sleep(1);
-        }
-    });
-    struct stop_holding {
-        std::atomic<bool>& stop;
-        std::thread& thread;
-        ~stop_holding() {
-            stop = true;
-            thread.join();
-        }
-    } stop_at_end{stop, holding};
+    file_holder holder(held_note, "the installation's");
 
     installer_process run(variant);
     ASSERT_NO_FATAL_FAILURE(install_with_defaults(run));
     EXPECT_EQ(text_of(run.control(wizard_page::install, hint_label)), L"Installation failed (Error Code 3).");
     const auto log = text_of(run.control(wizard_page::install, status_log));
     ASSERT_NO_FATAL_FAILURE(cancel_and_confirm(run));
-    stop = true;
-    ASSERT_TRUE(holder) << "the installed note was never held";
-    holder.reset();
+    ASSERT_TRUE(holder.release()) << "the installed note was never held";
 
-    // Its line: the note, " -- ", and the copy in the installer's folder, which holds the user's
-    // bytes; the note itself is still the installation's.
-    const auto named = L"\n" + held_note.wstring() + L" -- ";
+    // The page says it in words, the note and the copy each on a line of their own. The copy lies
+    // beside the note, not in the installer's temporary folder, under a name of its own, and holds
+    // the user's bytes; the note itself is still the installation's.
+    const auto named = L"\nCould not be put back as it was:\r\n    " + held_note.wstring() +
+                       L"\r\nYour own file is kept as:\r\n    ";
     const auto at = log.find(named);
     ASSERT_NE(at, std::wstring::npos) << "not named on the page:\n" << fs::path(log).string();
-    const fs::path kept = log.substr(at + named.size(), log.find(L"\r\n", at + named.size()) - at - named.size());
-    EXPECT_TRUE(kept.filename().wstring().starts_with(L"vd-")) << kept.string();
-    EXPECT_EQ(testing_support::read_file(kept), "the user's own");
+    const auto copy_at = at + named.size();
+    std::vector<fs::path> kept{log.substr(copy_at, log.find(L"\r\n", copy_at) - copy_at)};
+    const testing_support::removed_at_end remove_kept{kept};
+    EXPECT_EQ(lower(kept[0].parent_path().wstring()), lower(held_note.parent_path().wstring())) << kept[0].string();
+    EXPECT_FALSE(lower(kept[0].wstring()).starts_with(lower(system_temp_folder().wstring()))) << kept[0].string();
+    EXPECT_TRUE(std::regex_match(kept[0].filename().wstring(), std::wregex(L"My own note \\(vd-[0-9a-f]{5}\\)\\.txt")))
+        << kept[0].string();
+    EXPECT_EQ(testing_support::read_file(kept[0]), "the user's own");
     EXPECT_EQ(testing_support::read_file(held_note), "the installation's");
-    ::SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::error_code ignored;
-    fs::remove(kept, ignored);
-    fs::remove(kept.parent_path(), ignored);
 
     for (const auto& note : notes) {
         if (note == held_note)
