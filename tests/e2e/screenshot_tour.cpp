@@ -2,15 +2,21 @@
 
 #include <fmt/xchar.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <thread>
 
+#include "e2e/file_holder.hpp"
 #include "e2e/installed_product.hpp"
 #include "e2e/wizard_driver.hpp"
 #include "foundation/system/registry.hpp"
 #include "foundation/text/conversions.hpp"
+#include "installer/payload/payload_writer.hpp"
+#include "support/payload_support.hpp"
+#include "support/test_folder.hpp"
 
 namespace fs = std::filesystem;
 
@@ -104,6 +110,72 @@ void tour(const photographer& camera, const fs::path& setup, const tour_language
         fail(L"the wizard did not end");
 }
 
+// The user's own scene on the public desktop, where the failing variant puts the payload's
+// scene of that name.
+constexpr wchar_t users_scene[] = L"Jewellery Box.vscn";
+
+// A copy of the installer whose payload puts its scene users_scene directly on the public desktop
+// and whose last file fails its check; the scene's bytes in that payload.
+std::string write_failing_variant(const fs::path& setup, const fs::path& variant) {
+    const auto payload = payload_of(setup);
+    std::vector<payload_item> items;
+    std::string scene;
+    for (std::size_t i = 0; i < payload.records.size(); ++i) {
+        const auto& record = payload.records[i];
+        if (record.file_name() == users_scene) {
+            items.push_back({record.source_path, L"<CommonDesktop>", payload_kind::ordinary, payload.contents[i]});
+            scene = payload.contents[i];
+        } else {
+            items.push_back({record.source_path, record.target, static_cast<payload_kind>(record.kind), payload.contents[i]});
+        }
+    }
+    if (scene.empty())
+        fail(std::wstring(L"the payload carries no ") + users_scene);
+    auto inflated = testing_support::inflated_payload(items);
+    inflated.back() ^= 1;
+    write_setup_with_payload(setup, variant, compress_payload(inflated));
+    return scene;
+}
+
+// A first installation by the failing variant over the user's scene, which another program holds
+// from the moment the installation's scene is whole until the picture is taken: the rollback
+// cannot put the user's scene back, and the page names it and the copy kept of it.
+void tour_failed_installation(const photographer& camera, const fs::path& variant, const std::string& scene,
+                              const tour_language& language) {
+    forget_installation();
+    const auto desktop = known_folder(FOLDERID_PublicDesktop);
+    const auto users_file = desktop / users_scene;
+    testing_support::write_file(users_file, "the user's own jewellery box");
+    file_holder holder(users_file, scene);
+    installer_process run(variant);
+    const HWND main = run.main_window();
+    if (language.list_position != 1)
+        run.choose(run.control(wizard_page::start, language_box), language.list_position);
+    run.click(run.button(next_button));
+    run.click(run.button(next_button));
+    run.install();
+    if (text_of(run.control(wizard_page::install, status_log)).find(L"\r\n    " + users_file.wstring() + L"\r\n") ==
+        std::wstring::npos)
+        fail(L"the failed installation does not name " + users_file.wstring());
+    camera.take(std::wstring(language.name) + L"-failed", rect_of(main));
+
+    run.post_click(run.button(cancel_button));
+    HWND question = nullptr;
+    if (!wait_until([&] { return (question = run.other_dialog()) != nullptr; }, 30s))
+        fail(L"Cancel asked nothing");
+    answer(question, IDYES);
+    if (run.wait_for_exit(30s) != 0)
+        fail(L"the wizard did not end");
+    if (!holder.release())
+        fail(L"the installed scene was never held");
+    // The copies of the user's scene go, so that the next language's walk starts as this one did.
+    for (const auto& file : fs::directory_iterator(desktop)) {
+        const auto name = file.path().filename().wstring();
+        if (name.starts_with(L"Jewellery Box (vd-"))
+            fs::remove(file.path());
+    }
+}
+
 } // namespace
 
 int take_screenshots(const fs::path& folder) {
@@ -113,8 +185,13 @@ int take_screenshots(const fs::path& folder) {
         vd::reg_create_key(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver").set_string(L"Decorated", L"N");
         const photographer camera(folder);
         const auto setup = windows_path(STELVANE_SETUP_EXE);
-        for (const auto& language : languages)
+        const testing_support::test_folder variant_folder;
+        const auto variant = variant_folder / L"StelvaneSetup.exe";
+        const auto scene = write_failing_variant(setup, variant);
+        for (const auto& language : languages) {
             tour(camera, setup, language);
+            tour_failed_installation(camera, variant, scene, language);
+        }
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "screenshots: %s\n", e.what());
