@@ -17,6 +17,7 @@
 #include "installer/payload/payload_extractor.hpp"
 #include "installer/startup/installer_settings.hpp"
 #include "installer/startup/installer_texts.hpp"
+#include "installer/wizard/message_pump.hpp"
 
 #include <fmt/xchar.h>
 
@@ -126,7 +127,7 @@ bool dlg_install::do_installation() {
         const bool extracted = extract_payload(payload, settings.install_folder, samples, settings.work_folder,
                                                [this](notification n) { return on_notification(std::move(n)); });
         if (!extracted) {
-            for (const auto& left : journal.rollback())
+            for (const auto& left : journal.rollback(wait_one_second_answering_messages))
                 append_status(not_undone_line(left));
             return false;
         }
