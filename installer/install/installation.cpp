@@ -17,6 +17,7 @@
 #include "installer/payload/payload_extractor.hpp"
 #include "installer/startup/installer_settings.hpp"
 #include "installer/startup/installer_texts.hpp"
+#include "installer/wizard/message_pump.hpp"
 
 #include <fmt/xchar.h>
 
@@ -132,7 +133,8 @@ bool dlg_install::do_installation() {
         const bool extracted = extract_payload(payload, settings.install_folder, samples, settings.work_folder,
                                                [this](notification n) { return on_notification(std::move(n)); });
         if (!extracted) {
-            append_status(not_undone_report(journal.rollback(), text(1133), text(1134)));
+            const auto left = journal.rollback(wait_one_second_answering_messages);
+            append_status(not_undone_report(left, text(1133), text(1134)));
             return false;
         }
     }

@@ -180,6 +180,8 @@ DWORD make_backup(const std::wstring& source, const std::wstring& backup, bool c
         return ::GetLastError();
     try {
         move_held_file(file.get(), backup, nullptr, source);
+    } catch (const file_left_aside&) {
+        throw;
     } catch (const std::system_error& e) {
         return e.code().category() == std::system_category() ? static_cast<DWORD>(e.code().value()) : ERROR_GEN_FAILURE;
     }
@@ -191,13 +193,48 @@ bool is_folder(const fs::path& path) {
     return fs::status(path, ec).type() == fs::file_type::directory;
 }
 
+// The user's file that could not go back to its place stays with the user: beside it, under a
+// fresh name that keeps its extension, made through its folder's handle like every other write
+// there, where no cleanup of temporary files removes it. False when it stays where it is.
+bool keep_beside(uninstall_log::entry& item, const fs::path& original, const std::wstring& checked_below) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        fs::path kept = original;
+        kept.replace_filename(original.stem().native() + L" (" + vd::random_name(backup_pattern).substr(0, 8) + L")" +
+                              original.extension().native());
+        if (journal_details::restore_backup(item.backup, kept.wstring(), checked_below)) {
+            item.backup = kept.wstring();
+            item.kept_for_user = true;
+            return true;
+        }
+        // A name that was free is taken by chance; any other failure stays.
+        if (exists_now(item.backup) && !exists_now(kept.wstring()))
+            return false;
+    }
+    return false;
+}
+
+// A folder of the installation that only files waiting for the programs that hold them keep from
+// going ("vd-%%%%%.tmp" put aside beside their place) goes at the next restart, when they have
+// gone. Only in the installation folder: a path users can change is never handed to the restart.
+bool remove_at_restart_when_only_aside_files(const uninstall_log::entry& item) {
+    if (!item.checked_below.empty())
+        return false;
+    std::error_code ec;
+    for (fs::directory_iterator entry(item.path, ec), end; !ec && entry != end; entry.increment(ec)) {
+        const auto name = entry->path().filename().native();
+        if (name.size() != 12 || !name.starts_with(L"vd-") || !name.ends_with(L".tmp"))
+            return false;
+    }
+    return !ec && delete_at_restart(item.path);
+}
+
 // Undoes one entry; false when something of it stays done.
-bool undo(uninstall_log::entry& item) {
+bool undo(uninstall_log::entry& item, retry_wait wait) {
     using journal_details::remove_path;
     using journal_details::restore_backup;
     switch (item.kind) {
     case entry_kind::folder:
-        return remove_path(item.path, item.checked_below);
+        return remove_path(item.path, item.checked_below, wait).removed || remove_at_restart_when_only_aside_files(item);
     case entry_kind::class_registration:
         return true;
     case entry_kind::uninstall_key: {
@@ -213,20 +250,38 @@ bool undo(uninstall_log::entry& item) {
         item.backup.clear();
         return true;
     }
-    default:
+    default: {
+        // The user's file that is named where it lies is not the journal's to move.
+        if (item.kept_for_user)
+            return false;
         // A shared file left in place was never written by this run.
         if (item.existed)
             return true;
-        if (!remove_path(item.path, checked_base_of(item, item.path)))
-            return false;
+        const std::wstring original = item.backup_of.empty() ? item.path : item.backup_of;
+        const auto checked = checked_base_of(item, original);
+        const auto removal = remove_path(item.path, checked_base_of(item, item.path), wait);
+        // What could not go stays under the name it has now; the user's file, when its own name
+        // is still taken, goes beside it.
+        if (!removal.left_as.empty())
+            item.path = removal.left_as;
         if (item.backup.empty())
-            return true;
-        const auto& original = item.backup_of.empty() ? item.path : item.backup_of;
-        if (!restore_backup(item.backup, original, checked_base_of(item, original)))
+            return removal.removed;
+        if (!restore_backup(item.backup, original, checked)) {
+            keep_beside(item, original, checked);
             return false;
+        }
         item.backup.clear();
-        return true;
+        return removal.removed;
     }
+    }
+}
+
+// A file that could neither be put aside nor get its name back (another program has it loaded,
+// and its name was taken meanwhile) is the user's: the entry names where it is, for the user.
+void keep_left_aside(uninstall_log::entry& added, const file_left_aside& left) {
+    added.backup = left.left_as().wstring();
+    added.existed = true;
+    added.kept_for_user = true;
 }
 
 } // namespace
@@ -274,7 +329,11 @@ std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {
     std::wstring name = vd::unique_temp_path(backup_pattern).wstring();
     if (source.empty())
         return name;
-    return make_backup(source, name, copy) == ERROR_SUCCESS ? name : std::wstring();
+    try {
+        return make_backup(source, name, copy) == ERROR_SUCCESS ? name : std::wstring();
+    } catch (const file_left_aside&) {
+        return {};
+    }
 }
 
 void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind, bool copy, const std::wstring& checked_below) {
@@ -305,6 +364,10 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
         added.backup_of = name_on_disk(path);
         added.backup = vd::unique_temp_path(backup_pattern).wstring();
         error = make_backup(path, added.backup, false);
+    } catch (const file_left_aside& left) {
+        keep_left_aside(added, left);
+        pending = false;
+        throw;
     } catch (...) {
         entries.pop_back();
         pending = false;
@@ -348,6 +411,10 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
         move_held_file(existing.get(), backup, folder.get(), path);
         added.backup = backup;
         added.backup_of = original;
+    } catch (const file_left_aside& left) {
+        keep_left_aside(added, left);
+        pending = false;
+        throw;
     } catch (...) {
         entries.pop_back();
         pending = false;
@@ -390,18 +457,41 @@ uninstall_log::link_folder uninstall_log::add_shortcut(bool desktop, const std::
     auto& added = entries.back();
     const auto original = spelt_on_disk(previous->path, held.link.get());
     const auto backup = vd::unique_temp_path(backup_pattern).wstring();
-    move_held_file(held.link.get(), backup, held.folder.get(), original);
+    try {
+        move_held_file(held.link.get(), backup, held.folder.get(), original);
+    } catch (const file_left_aside& left) {
+        keep_left_aside(added, left);
+        added.path = original;
+        throw;
+    }
     added.backup = backup;
     added.backup_of = original;
     return target;
 }
 
+// A link whose writing fails (a full disk, the shell's failure) leaves nothing that it made: the
+// previous installation's link, put aside under that name, can then come back.
 fs::path uninstall_log::link_folder::make_shortcut(std::wstring_view name, const std::wstring& program) const {
-    if (!held)
-        return vd::create_shortcut(path, name, program);
     auto link = vd::shortcut_path(path, name, program);
-    const auto file = create_checked_file(held.get(), base, link);
-    vd::write_shortcut(file.get(), program);
+    if (!held) {
+        const bool was_there = exists_now(link.native());
+        try {
+            return vd::create_shortcut(path, name, program);
+        } catch (...) {
+            if (!was_there)
+                journal_details::remove_path(link.native());
+            throw;
+        }
+    }
+    bool created = false;
+    const auto file = create_checked_file(held.get(), base, link, &created);
+    try {
+        vd::write_shortcut(file.get(), program);
+    } catch (...) {
+        if (created)
+            dispose_held(file.get());
+        throw;
+    }
     return link;
 }
 
@@ -443,7 +533,7 @@ void uninstall_log::set_result(bool done, std::wstring text) {
     // A link that could not be made leaves the previous installation's link where it was: put
     // back, the previous journal's entry for it stands, as true as before.
     const bool link = last.kind == entry_kind::start_menu_link || last.kind == entry_kind::desktop_link;
-    if (!done && link && !last.backup.empty() && undo(last)) {
+    if (!done && link && !last.backup.empty() && undo(last, wait_one_second)) {
         entries.pop_back();
         return;
     }
@@ -483,14 +573,17 @@ void uninstall_log::merge_previous_entries() {
 
 void uninstall_log::delete_backups() noexcept {
     for (auto& item : entries) {
-        if (!item.backup.empty()) {
-            journal_details::remove_path(item.backup);
-            item.backup.clear();
-        }
+        if (item.backup.empty() || item.kept_for_user)
+            continue;
+        // The backups lie in the installer's own folder, which only administrators may change:
+        // one that another program still has loaded may wait there for the restart.
+        if (!journal_details::remove_path(item.backup).removed)
+            delete_at_restart(item.backup);
+        item.backup.clear();
     }
 }
 
-std::vector<uninstall_log::entry> uninstall_log::rollback() noexcept {
+std::vector<uninstall_log::entry> uninstall_log::rollback(retry_wait wait) noexcept {
     std::vector<entry> not_undone;
     bool can_report = true;
     try {
@@ -501,7 +594,7 @@ std::vector<uninstall_log::entry> uninstall_log::rollback() noexcept {
     for (auto item = entries.rbegin(); item != entries.rend(); ++item) {
         bool undone = false;
         try {
-            undone = undo(*item);
+            undone = undo(*item, wait);
         } catch (...) {
             undone = false;
         }
@@ -533,29 +626,34 @@ bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring
     return true;
 }
 
-bool remove_path(const std::wstring& path, const std::wstring& checked_below) {
+removal remove_path(const std::wstring& path, const std::wstring& checked_below, retry_wait wait) {
     if (path.empty())
-        return true;
+        return {true, {}};
     try {
         const fs::path item_path(path);
-        return retry_while_shared([&] {
-            if (checked_below.empty()) {
-                const auto item = open_by_path(path, DELETE | FILE_WRITE_ATTRIBUTES);
-                if (!item) {
-                    const DWORD error = ::GetLastError();
-                    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                        return true;
-                    vd::throw_system_error(error);
+        fs::path left_as;
+        const bool removed = retry_while_shared(
+            [&] {
+                if (checked_below.empty()) {
+                    const auto item = open_by_path(path, DELETE | FILE_WRITE_ATTRIBUTES);
+                    if (!item) {
+                        const DWORD error = ::GetLastError();
+                        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                            return true;
+                        vd::throw_system_error(error);
+                    }
+                    return delete_held(item.get(), nullptr, item_path, &left_as);
                 }
-                return delete_held(item.get(), nullptr, item_path);
-            }
-            // Nothing is there when its folder is not.
-            const auto folder = checked_folders(checked_below, item_path.parent_path(), item_path, false);
-            const auto item = folder ? open_checked_in(folder.get(), checked_below, item_path, DELETE | FILE_WRITE_ATTRIBUTES) : vd::unique_file();
-            return !item || delete_held(item.get(), folder.get(), item_path);
-        });
+                // Nothing is there when its folder is not.
+                const auto folder = checked_folders(checked_below, item_path.parent_path(), item_path, false);
+                const auto item =
+                    folder ? open_checked_in(folder.get(), checked_below, item_path, DELETE | FILE_WRITE_ATTRIBUTES) : vd::unique_file();
+                return !item || delete_held(item.get(), folder.get(), item_path, &left_as);
+            },
+            wait);
+        return {removed, left_as.wstring()};
     } catch (const std::exception&) {
-        return false;
+        return {false, {}};
     }
 }
 
@@ -572,8 +670,9 @@ bool restore_backup(const std::wstring& backup, const std::wstring& target, cons
                                 : open_checked(checked_below, original.parent_path(), FILE_TRAVERSE | FILE_ADD_FILE, original);
         // The backup lies in the installer's own folder, which only administrators may change.
         // A program that had the user's file open still has it, in the backup's place.
+        // A link that was put aside on one volume comes back as the link.
         const vd::unique_file held(::CreateFileW(backup.c_str(), DELETE | GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+                                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         return folder && held && restore_held(held.get(), folder.get(), checked_below, original);
     } catch (const std::exception&) {
         return false;

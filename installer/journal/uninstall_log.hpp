@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "foundation/system/unique_any.hpp"
+#include "installer/payload/file_check.hpp"
 
 // What one journal entry records. 3 is never made, but an old journal may hold it.
 enum class entry_kind : std::uint32_t {
@@ -58,6 +59,9 @@ public:
         // The folder users may change that path lies below, and so backup_of: nothing is done to
         // either (in the rollback too) but through a handle checked against it. Empty below none.
         std::wstring checked_below;
+        // The backup is the user's file itself, kept beside path where the user can open it:
+        // never deleted nor moved by the journal, and named to the user.
+        bool kept_for_user = false;
 
         friend bool operator==(const entry&, const entry&) = default;
     };
@@ -91,7 +95,8 @@ public:
     // copy true it is a shared file that stays in place and is not overwritten, so it needs no
     // backup and rollback leaves it alone. When an existing file cannot be moved away (locked,
     // disk full) it must not be overwritten: the entry is taken back and the failure is thrown
-    // as std::system_error, which fails the extraction. So is a folder that stands at path: it
+    // as std::system_error, which fails the extraction; when the file could not get its name back
+    // either, the entry stays, kept_for_user, naming where it is. So is a folder that stands at path: it
     // stays where it is. Rollback puts a replaced file back under the name it had on disk.
     // Below checked_below, a folder users may change, the folders are made, the file looked at
     // and moved aside through checked handles, and a link there is refused (thrown, as
@@ -140,11 +145,15 @@ public:
 
     // Undoes this run's entries, last first, and empties entries. Never throws: a step that
     // fails does not stop the others. An entry below a folder users may change whose path no
-    // longer passes its check is left as it stands, its backup too. Returns the entries that could not be (wholly) undone; a
-    // backup that could not be moved back is still named in its entry's backup.
-    std::vector<entry> rollback() noexcept;
+    // longer passes its check is left as it stands, its backup too. A file that another program
+    // holds is waited for with wait. Returns the entries that could not be (wholly) undone, path
+    // naming what stays there now. A user's file that could not go back to its place is kept
+    // beside it, under a fresh name "<name> (vd-%%%%%)<extension>", and named in the entry's
+    // backup (kept_for_user); failing that, the backup still named is where it stays.
+    std::vector<entry> rollback(retry_wait wait = wait_one_second) noexcept;
 
-    // The installation stands: deletes the backups of what it replaced.
+    // The installation stands: deletes the backups of what it replaced; one that another program
+    // still has loaded goes at the next restart.
     void delete_backups() noexcept;
 
     // Puts the previous installation's entries that this run did not repeat in front of this
@@ -177,10 +186,15 @@ bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring
 
 // Removes a file or an empty folder through its handle, clearing its read-only attribute first;
 // a file leaves its name at once, even while another program holds it (held_files.hpp). One
-// that another program holds without letting it be deleted is tried again for a few seconds.
-// An empty or absent path is no failure. Below checked_below, through a checked handle: a path
-// that fails its check stays (false).
-bool remove_path(const std::wstring& path, const std::wstring& checked_below = {});
+// that another program holds without letting it be deleted is tried again for a few seconds,
+// waiting with wait. An empty or absent path is no failure. Below checked_below, through a
+// checked handle: a path that fails its check stays (removed false). A file that could not be
+// deleted and could not get its name back either is left_as, beside its place.
+struct removal {
+    bool removed = false;
+    std::wstring left_as;
+};
+removal remove_path(const std::wstring& path, const std::wstring& checked_below = {}, retry_wait wait = wait_one_second);
 
 // Moves a backup back to its place, keeping the attributes the original had, never over what
 // stands there: into the handle of its folder, below checked_below the checked one. A program

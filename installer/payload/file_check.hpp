@@ -22,11 +22,14 @@ std::uint32_t crc_of_file(const std::filesystem::path& file);
 bool is_sharing_violation(const std::exception& failure) noexcept;
 void wait_one_second();
 
+// How a retry waits its second: asleep, or, on the wizard's thread, answering its messages.
+using retry_wait = void (*)();
+
 // A program that holds a file without sharing what is asked of it (a scanner, a viewer) mostly
 // lets go within moments: attempt runs up to three more times, one second apart, while it
 // throws a sharing violation. Any other failure, and the last, is thrown on.
 template <class Attempt>
-auto retry_while_shared(Attempt attempt) {
+auto retry_while_shared(Attempt attempt, retry_wait wait = wait_one_second) {
     for (int attempts_left = 3;; --attempts_left) {
         try {
             return attempt();
@@ -34,7 +37,7 @@ auto retry_while_shared(Attempt attempt) {
             if (!is_sharing_violation(failure) || attempts_left == 0)
                 throw;
         }
-        wait_one_second();
+        wait();
     }
 }
 

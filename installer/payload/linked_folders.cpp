@@ -392,7 +392,9 @@ vd::unique_file open_checked_in(HANDLE folder, const fs::path& base, const fs::p
     return open_in_folder(checked, folder, path, access, path);
 }
 
-vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const fs::path& path) {
+vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const fs::path& path, bool* created) {
+    if (created)
+        *created = false;
     const checked_base checked(base);
     if (checked.empty())
         return create_unchecked_file(path);
@@ -418,6 +420,8 @@ vd::unique_file create_checked_file(HANDLE folder, const fs::path& base, const f
             dispose_held(opened.handle.get());
         throw;
     }
+    if (created)
+        *created = opened.created;
     return std::move(opened.handle);
 }
 

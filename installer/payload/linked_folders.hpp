@@ -65,8 +65,9 @@ vd::unique_file open_checked_in(HANDLE folder, const std::filesystem::path& base
 // its handle; a read-only one loses the attribute through it. Others may read and write it
 // meanwhile, not move it. With an empty base (the installation folder) folder is not used: the
 // file is opened by its path as it stands, a link followed, and not checked. Throws as above, or
-// the system's error.
-vd::unique_file create_checked_file(HANDLE folder, const std::filesystem::path& base, const std::filesystem::path& path);
+// the system's error. created, where given, tells whether a checked file was made by this call.
+vd::unique_file create_checked_file(HANDLE folder, const std::filesystem::path& base, const std::filesystem::path& path,
+                                    bool* created = nullptr);
 
 // Every folder below base down to folder, in one walk from base down over one text: each is
 // opened, or made and then opened, by its name in the folder above, and checked, and the folder

@@ -5,6 +5,7 @@
 #include "foundation/system/environment.hpp"
 #include "foundation/system/path.hpp"
 #include "foundation/system/security.hpp"
+#include "installer/journal/held_files.hpp"
 #include "installer/payload/linked_folders.hpp"
 
 #include <boost/uuid/random_generator.hpp>
@@ -104,7 +105,10 @@ private_temp_folder::~private_temp_folder() {
 void private_temp_folder::release() noexcept {
     vd::set_environment_value(L"TMP", saved_tmp_);
     vd::set_environment_value(L"TEMP", saved_temp_);
-    // A folder with something left in it refuses, and stays.
-    dispose_held(pin_.get());
+    // A folder with something left in it refuses, and stays: then it goes at the next restart,
+    // once the files that other programs held have gone (what else is left keeps it; only
+    // administrators can have put anything in it, so its path can be handed to the restart).
+    if (pin_ && !dispose_held(pin_.get()) && !path_.empty())
+        delete_at_restart(path_);
     pin_.reset();
 }

@@ -28,7 +28,8 @@ public:
     // folder that fails the check) and leaves nothing behind.
     explicit private_temp_folder(const std::filesystem::path& parent = system_temp_folder());
     // TMP and TEMP as they were; the folder goes when nothing is left in it, as the work
-    // folder does: a backup that a rollback could not put back stays for the user to find.
+    // folder does, else at the next restart once it is empty (a backup that another program
+    // still has loaded goes then too).
     ~private_temp_folder();
     private_temp_folder(const private_temp_folder&) = delete;
     private_temp_folder& operator=(const private_temp_folder&) = delete;

@@ -33,3 +33,18 @@ void pump_messages() {
         ::DispatchMessageW(&message);
     }
 }
+
+void wait_one_second_answering_messages() {
+    constexpr DWORD second = 1000;
+    const DWORD start = ::GetTickCount();
+    for (DWORD passed = 0; passed < second; passed = ::GetTickCount() - start) {
+        MSG quit{};
+        // A WM_QUIT stays queued for the loop that owns it, and would wake every wait at once.
+        if (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) {
+            ::Sleep(second - passed);
+            return;
+        }
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, second - passed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        pump_messages();
+    }
+}

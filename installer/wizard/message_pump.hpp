@@ -1,5 +1,6 @@
 // Keeps the wizard alive while the installation runs on the UI thread: the extraction's progress
-// callback and the DirectX set-up's callback hand every pending message on from here.
+// callback, the DirectX set-up's callback and the rollback's waits hand every pending message on
+// from here.
 #pragma once
 
 #include <windows.h>
@@ -12,3 +13,8 @@ void set_main_dialog_window(HWND window) noexcept;
 // Dispatches every message pending for this thread, then returns. A WM_QUIT is posted again for
 // the loop that owns it and ends the pump; whatever follows it stays queued.
 void pump_messages();
+
+// Waits one second, dispatching the messages that arrive meanwhile, so that the wizard never
+// stops answering (Windows would show it as not responding, and a user might end it). The
+// rollback waits so for a file that another program holds.
+void wait_one_second_answering_messages();
