@@ -483,15 +483,7 @@ fs::path uninstall_log::link_folder::make_shortcut(std::wstring_view name, const
             throw;
         }
     }
-    bool created = false;
-    const auto file = create_checked_file(held.get(), base, link, &created);
-    try {
-        vd::write_shortcut(file.get(), program);
-    } catch (...) {
-        if (created)
-            dispose_held(file.get());
-        throw;
-    }
+    journal_details::write_checked_file(held.get(), base, link, [&](HANDLE file) { vd::write_shortcut(file, program); });
     return link;
 }
 
@@ -606,6 +598,18 @@ std::vector<uninstall_log::entry> uninstall_log::rollback(retry_wait wait) noexc
 }
 
 namespace journal_details {
+
+void write_checked_file(HANDLE folder, const fs::path& base, const fs::path& path, const std::function<void(HANDLE)>& write) {
+    bool created = false;
+    const auto file = create_checked_file(folder, base, path, &created);
+    try {
+        write(file.get());
+    } catch (...) {
+        if (created)
+            dispose_held(file.get());
+        throw;
+    }
+}
 
 bool undo_registry_key(HKEY parent, const std::wstring& name, const std::wstring& backup) {
     privilege_guard restore_privilege(L"SeRestorePrivilege");

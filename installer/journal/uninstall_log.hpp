@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <string>
 #include <string_view>
@@ -195,6 +196,12 @@ struct removal {
     std::wstring left_as;
 };
 removal remove_path(const std::wstring& path, const std::wstring& checked_below = {}, retry_wait wait = wait_one_second);
+
+// Writes the file at path with write, through a handle made by its name in folder and checked
+// against base (create_checked_file). A file that this made goes again, through that handle, when
+// its writing fails, so that what had its name before can come back. Throws.
+void write_checked_file(HANDLE folder, const std::filesystem::path& base, const std::filesystem::path& path,
+                        const std::function<void(HANDLE)>& write);
 
 // Moves a backup back to its place, keeping the attributes the original had, never over what
 // stands there: into the handle of its folder, below checked_below the checked one. A program

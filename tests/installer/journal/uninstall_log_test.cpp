@@ -1,5 +1,6 @@
 #include "installer/journal/uninstall_log.hpp"
 
+#include "foundation/errors/error.hpp"
 #include "foundation/system/known_folders.hpp"
 #include "foundation/system/registry.hpp"
 #include "foundation/system/shell_link.hpp"
@@ -10,6 +11,7 @@
 #include "journal_fixture.hpp"
 #include "support/extraction_recorder.hpp"
 #include "support/folder_link.hpp"
+#include "support/loaded_file.hpp"
 #include "support/payload_support.hpp"
 #include "support/watchdog.hpp"
 
@@ -22,6 +24,7 @@
 #include <optional>
 #include <ostream>
 #include <system_error>
+#include <thread>
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -202,6 +205,70 @@ TEST_F(journal, a_file_that_cannot_be_put_aside_is_not_overwritten) {
     ASSERT_NE(link, next.previous_entries.end());
     EXPECT_EQ(fs::path(link->path), menu / L"Stelvane 8.01.lnk");
     EXPECT_TRUE(link->done);
+
+    // A link whose writing fails once its file is made, at the previous link's own name (a full
+    // disk, the shell's failure): what it made goes, and the previous link comes back.
+    uninstall_log again;
+    again.previous_entries = {{entry_kind::start_menu_link, (menu / L"Stelvane 8.01.lnk").wstring(), L"", true}};
+    const auto same_folder = again.add_shortcut(false, menu.path().wstring());
+    ASSERT_TRUE(same_folder.held);
+    EXPECT_THROW(journal_details::write_checked_file(same_folder.held.get(), same_folder.base, menu / L"Stelvane 8.01.lnk",
+                                                     [](HANDLE file) {
+                                                         DWORD written = 0;
+                                                         ::WriteFile(file, "half a link", 11, &written, nullptr);
+                                                         vd::throw_system_error(ERROR_DISK_FULL);
+                                                     }),
+                 std::system_error);
+    again.set_result(false, L"");
+    EXPECT_EQ(read_file(menu / L"Stelvane 8.01.lnk"), "old link");
+    EXPECT_TRUE(again.entries.empty());
+    EXPECT_TRUE(backups().empty());
+}
+
+// Another program has the user's file loaded (mapped): with the temporary folder on another
+// volume it is copied into the backup, but then cannot leave its place. The record fails, and the
+// file keeps the name it has on disk, which the record spells otherwise, its bytes and its time,
+// with nothing beside it and no backup; in the installation folder and directly in a folder users
+// can change alike.
+TEST_F(journal, a_loaded_file_that_cannot_go_to_another_volume_keeps_its_name) {
+    const testing_support::test_folder other_volume(L"Z:\\dev\\shm");
+    const testing_support::environment_scope tmp(L"TMP", other_volume.path().c_str());
+    const auto desktop = vd::known_folder_path(FOLDERID_PublicDesktop);
+    const std::wstring name = L"My note " + world_.path().filename().wstring() + L".txt";
+    const std::vector<fs::path> on_the_desktop{desktop / name};
+    const testing_support::removed_at_end remove_later{on_the_desktop};
+    const FILETIME written{0x65432100, 0x01D00000};
+    for (const auto& [folder, base] : {std::pair{root_, fs::path()}, {desktop, desktop}}) {
+        SCOPED_TRACE(folder.string());
+        const auto file = folder / name;
+        write_file(file, "the user's own");
+        {
+            const vd::unique_file held(::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held && ::SetFileTime(held.get(), nullptr, nullptr, &written));
+        }
+        uninstall_log log;
+        {
+            const testing_support::loaded_file loaded(file);
+            ASSERT_TRUE(loaded);
+            std::wstring spelt_otherwise = name;
+            std::ranges::transform(spelt_otherwise, spelt_otherwise.begin(), ::towupper);
+            EXPECT_THROW(log.add_file((folder / spelt_otherwise).wstring(), 0, false, base.wstring()), std::system_error);
+        }
+        EXPECT_FALSE(log.pending);
+        EXPECT_TRUE(log.rollback().empty());
+        std::vector<std::wstring> names;
+        for (const auto& item : fs::directory_iterator(folder)) {
+            const auto found = item.path().filename().wstring();
+            if (found == name || (found.starts_with(L"vd-") && found.ends_with(L".tmp")) || _wcsicmp(found.c_str(), name.c_str()) == 0)
+                names.push_back(found);
+        }
+        EXPECT_EQ(names, std::vector<std::wstring>{name});
+        EXPECT_EQ(read_file(file), "the user's own");
+        WIN32_FILE_ATTRIBUTE_DATA kept{};
+        ASSERT_TRUE(::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &kept));
+        EXPECT_EQ(::CompareFileTime(&kept.ftLastWriteTime, &written), 0) << "modification time";
+        EXPECT_TRUE(fs::is_empty(other_volume.path())) << "a backup stayed on the other volume";
+    }
 }
 
 TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
@@ -220,16 +287,30 @@ TEST_F(journal, rollback_goes_on_past_what_it_cannot_undo) {
     // Something the installation did not write has appeared in its folder.
     write_file(root_ / L"new" / L"theirs.txt", "not ours");
 
+    // A program holds the first installed file for a moment, letting nobody in: the rollback
+    // waits for it. Another holds the second for longer than the rollback waits.
     std::vector<uninstall_log::entry> left;
     {
         const auto held = lock(root_ / L"second.txt");
-        ASSERT_TRUE(held);
+        auto held_a_moment = lock(root_ / L"first.txt");
+        ASSERT_TRUE(held && held_a_moment);
+        std::jthread let_go([&] {
+            ::Sleep(1500);
+            held_a_moment.reset();
+        });
         left = log.rollback();
     }
     ASSERT_EQ(left.size(), 2u);
     EXPECT_EQ(left[0].kind, entry_kind::file);
     EXPECT_EQ(fs::path(left[0].path), root_ / L"second.txt");
-    EXPECT_TRUE(fs::exists(left[0].backup));  // still there for the caller to tell about
+    // The user's file stays beside its place, where the user can take it back.
+    const fs::path kept = left[0].backup;
+    EXPECT_TRUE(left[0].kept_for_user);
+    EXPECT_EQ(kept.parent_path(), root_);
+    EXPECT_TRUE(kept.filename().wstring().starts_with(L"second (vd-") && kept.extension() == L".txt") << kept.string();
+    EXPECT_EQ(read_file(kept), "second");
+    EXPECT_EQ(read_file(root_ / L"second.txt"), "new second");
+    EXPECT_TRUE(backups().empty());
     EXPECT_EQ(left[1].kind, entry_kind::folder);
     EXPECT_EQ(fs::path(left[1].path), root_ / L"new");
 
