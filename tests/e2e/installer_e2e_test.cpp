@@ -816,7 +816,7 @@ TEST(installer_e2e, h_a_temporary_folder_through_a_link_that_moves_is_not_used) 
 // its last file fails its check. The installation fails and is rolled back: every note is back
 // with its bytes, its attributes and its modification time, and no backup stays behind. But one
 // installed note is held meanwhile by another program that lets nobody delete it: after a while
-// the page names it, with the copy of the user's note that stays in the installer's folder.
+// the page names it, with the user's note, kept beside it under a fresh name.
 TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_each_folder_users_can_change) {
     const std::pair<const wchar_t*, fs::path> bases[] = {
         {L"<CommonDesktop>", known_folder(FOLDERID_PublicDesktop)},
@@ -879,19 +879,19 @@ TEST(installer_e2e, i_a_failed_installation_puts_back_a_users_file_directly_in_e
     ASSERT_TRUE(holder) << "the installed note was never held";
     holder.reset();
 
-    // Its line: the note, " -- ", and the copy in the installer's folder, which holds the user's
-    // bytes; the note itself is still the installation's.
+    // Its line: the note, " -- ", and where the user's note is kept, beside it, with its
+    // extension; the note itself is still the installation's.
     const auto named = L"\n" + held_note.wstring() + L" -- ";
     const auto at = log.find(named);
     ASSERT_NE(at, std::wstring::npos) << "not named on the page:\n" << fs::path(log).string();
     const fs::path kept = log.substr(at + named.size(), log.find(L"\r\n", at + named.size()) - at - named.size());
-    EXPECT_TRUE(kept.filename().wstring().starts_with(L"vd-")) << kept.string();
+    EXPECT_EQ(kept.parent_path(), held_note.parent_path());
+    EXPECT_TRUE(kept.filename().wstring().starts_with(L"My own note (vd-") && kept.extension() == L".txt") << kept.string();
     EXPECT_EQ(testing_support::read_file(kept), "the user's own");
     EXPECT_EQ(testing_support::read_file(held_note), "the installation's");
     ::SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
     std::error_code ignored;
     fs::remove(kept, ignored);
-    fs::remove(kept.parent_path(), ignored);
 
     for (const auto& note : notes) {
         if (note == held_note)
