@@ -1,11 +1,12 @@
 // The real installer, run as a user runs it, in a prefix of its own that starts empty. The
 // scenarios tell one story in order, each building on what the one before left on purpose:
 // a first quick installation, the same product installed again elsewhere after it was removed,
-// a second run over that installation, an update from the older release, a machine with a
-// newer release that the installer must leave alone, a first installation where a user has
-// put a link in place of the shared data folder, one where the user's temporary folder is
-// reached through a link that the user moves while the installer runs, and a failed installation
-// over a user's files in the folders users can change.
+// a second run over that installation while a program has one of its libraries loaded, and the
+// machine's restart after it, an update from the older release, a machine with a newer release
+// that the installer must leave alone, a first installation where a user has put a link in place
+// of the shared data folder, one where the user's temporary folder is reached through a link
+// that the user moves while the installer runs, and a failed installation over a user's files in
+// the folders users can change.
 #include "e2e/file_holder.hpp"
 #include "e2e/installed_product.hpp"
 #include "e2e/wizard_driver.hpp"
@@ -28,6 +29,7 @@
 #include "foundation/system/registry.hpp"
 #include "support/environment_scope.hpp"
 #include "support/folder_link.hpp"
+#include "support/machine_restart.hpp"
 #include "support/test_folder.hpp"
 
 namespace fs = std::filesystem;
@@ -496,6 +498,18 @@ TEST(installer_e2e, c_second_run_over_the_installed_product) {
     const auto linked_folder = known_folder(FOLDERID_Programs) / L"Stelvane 8 (linked)";
     const testing_support::folder_link link(linked_folder, behind.path());
     name_previous_start_menu_link(folder / L"Uninstall.ulog", linked_folder / L"Stelvane 8.01.lnk");
+    // A program has the German library loaded, as the running product has: the installation
+    // replaces it all the same, but the replaced one can go only once the program lets go. Should
+    // a check below fail, the scenarios after this one still start with no installer's folder.
+    struct remove_installer_folders {
+        ~remove_installer_folders() {
+            for (const auto& name : installer_temp_folders())
+                remove_tree(system_temp_folder() / name);
+        }
+    } whatever_the_checks_find;
+    const auto library = folder / L"Languages" / L"Stelvane.de.dll";
+    vd::unique_module loaded(::LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(loaded) << "error " << ::GetLastError();
 
     installer_process run(setup);
     EXPECT_EQ(text_of(run.main_window()), german.title) << "the stored language";
@@ -517,6 +531,23 @@ TEST(installer_e2e, c_second_run_over_the_installed_product) {
             << "the restored wizard is laid out anew";
     };
     ASSERT_NO_FATAL_FAILURE(install_and_exit(run, german, minimise_and_restore));
+
+    // The loaded library's backup waits in the installer's own folder, and the folder with it,
+    // both named for the restart, the backup first; after the restart nothing of the run is left
+    // (expect_installed).
+    const auto own_folders = installer_temp_folders();
+    ASSERT_EQ(own_folders.size(), 1u) << "the installer's own folder went with a loaded backup in it";
+    const auto own_folder = system_temp_folder() / own_folders.front();
+    const auto left = installation_leftovers();
+    ASSERT_EQ(left.size(), 1u) << "what the run left beside the loaded library's backup";
+    EXPECT_EQ(lower(fs::path(left.front()).parent_path().wstring()), lower(own_folder.wstring()));
+    std::vector<std::wstring> deleted;
+    for (const auto& path : testing_support::deleted_at_restart())
+        deleted.push_back(lower(path.wstring()));
+    EXPECT_EQ(deleted, (std::vector{lower(left.front()), lower(own_folder.wstring())}));
+    loaded.reset();
+    ASSERT_EQ(testing_support::restart_machine(), 0);
+    EXPECT_EQ(testing_support::deleted_at_restart(), std::vector<fs::path>{});
     expect_installed({folder, german});
     EXPECT_EQ(registration_lines(folder), std::vector<std::wstring>(2, registration_command(folder)));
     EXPECT_EQ(testing_support::read_file(behind / L"Stelvane 8.01.lnk"), "not the installer's")

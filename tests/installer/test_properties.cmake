@@ -11,3 +11,8 @@ set_tests_properties(dlg_options_test.browse_takes_the_picked_folder main_window
 # from the locale of the process that starts it.
 set_tests_properties(startup_checks_for_a_german_user.a_stored_language_beyond_the_table_keeps_the_users_own
     PROPERTIES ENVIRONMENT "LC_ALL=de_DE.UTF-8")
+
+# A restart (wineboot -r) acts on the whole prefix: it deletes whatever any test has handed to it,
+# and the list of what it deletes is rewritten whole by each program that adds to it or takes
+# from it.
+set_tests_properties(journal.what_other_programs_keep_goes_at_the_next_restart PROPERTIES RUN_SERIAL TRUE)

@@ -12,6 +12,7 @@
 #include "support/extraction_recorder.hpp"
 #include "support/folder_link.hpp"
 #include "support/loaded_file.hpp"
+#include "support/machine_restart.hpp"
 #include "support/payload_support.hpp"
 #include "support/watchdog.hpp"
 
@@ -439,6 +440,64 @@ TEST_F(journal, a_replaced_file_comes_back_whole_from_a_failed_extraction) {
     }
     if (::CompareFileTime(&before.ftCreationTime, &made) != 0)
         GTEST_SKIP() << "Wine: a file's creation time cannot be set, so a copy cannot be given the original's";
+}
+
+// What other programs keep goes at the next restart, and nothing of it stays after that. The
+// run's own file in a folder the run made, held by a program that shares everything (an
+// indexer) while a rollback deletes it, with the temporary folder on another volume: the file
+// waits beside its place for the holder, and the folder, which only it keeps, is no failure of
+// the rollback. And the user's library that a program has loaded, replaced by an installation
+// that stands: its backup cannot be deleted meanwhile.
+TEST_F(journal, what_other_programs_keep_goes_at_the_next_restart) {
+    const testing_support::restart_list_cleanup forget_ours(world_.path());
+    const auto ours = [&] {
+        std::vector<fs::path> found;
+        for (const auto& path : testing_support::deleted_at_restart()) {
+            if (path.native().starts_with((world_ / L"").native()))
+                found.push_back(path);
+        }
+        return found;
+    };
+    const testing_support::test_folder other_volume(L"Z:\\dev\\shm");
+    const auto folder = root_ / L"Index";
+    {
+        const testing_support::environment_scope tmp(L"TMP", other_volume.path().c_str());
+        uninstall_log log;
+        log.add_file((folder / L"scene.idx").wstring(), 0, false);
+        write_file(folder / L"scene.idx", "the run's own");
+        log.set_result(true, L"");
+        const vd::unique_file indexer(::CreateFileW((folder / L"scene.idx").c_str(), GENERIC_READ,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(indexer);
+        const auto left = log.rollback();
+        EXPECT_TRUE(left.empty()) << "not undone: " << fs::path(left.front().path).string();
+        EXPECT_FALSE(fs::exists(folder / L"scene.idx"));
+    }
+    EXPECT_TRUE(fs::is_empty(folder)) << "the file did not go with its holder";
+    EXPECT_TRUE(fs::is_empty(other_volume.path()));
+    EXPECT_EQ(ours(), std::vector{folder});
+
+    const auto library = root_ / L"Languages" / L"Stelvane.de.dll";
+    fs::create_directories(library.parent_path());
+    fs::copy_file(LIBRARY_MARKER_DLL, library);
+    vd::unique_module loaded(::LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(loaded) << ::GetLastError();
+    uninstall_log log;
+    log.add_file(library.wstring(), 0, false);
+    const fs::path backup = log.entries.back().backup;
+    write_file(library, "the new library");
+    log.set_result(true, L"");
+    log.delete_backups();
+    EXPECT_TRUE(fs::exists(backup)) << "a loaded library was deleted";
+    EXPECT_EQ(ours(), (std::vector{folder, backup}));
+    loaded.reset();
+
+    ASSERT_EQ(testing_support::restart_machine(), 0);
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_TRUE(backups().empty());
+    EXPECT_EQ(ours(), std::vector<fs::path>{});
+    EXPECT_EQ(read_file(library), "the new library");
 }
 
 // A few bytes of payload may name thousands of folders, each below the one before: journalling
