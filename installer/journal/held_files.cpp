@@ -43,7 +43,6 @@ std::wstring system_form(const fs::path& path) {
     return text.starts_with(L"\\\\?\\") ? L"\\??\\" + text.substr(4) : L"\\??\\" + text;
 }
 
-constexpr wchar_t aside_pattern[] = L"vd-%%%%%.tmp";
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The attributes a whole copy may take: those a program can set, less "offline", which a
@@ -219,6 +218,19 @@ bool delete_held(HANDLE item, HANDLE folder, const fs::path& path, fs::path* lef
     } catch (...) {
     }
     return false;
+}
+
+bool is_aside_name(std::wstring_view name) noexcept {
+    const std::wstring_view pattern = aside_pattern;
+    if (name.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        const bool matches = pattern[i] == L'%' ? (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') : c == pattern[i];
+        if (!matches)
+            return false;
+    }
+    return true;
 }
 
 bool delete_at_restart(const fs::path& path) noexcept {

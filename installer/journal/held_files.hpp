@@ -6,10 +6,10 @@
 // Other programs hold files open: indexers, scanners, sync clients and viewers, mostly sharing
 // reading, writing and deletion. Such a file moves, and is deleted, while they hold it; but its
 // deletion only waits for the last of them to let go, and until then its name stays taken. So a
-// file that goes from its place first takes a fresh name beside it, in its own folder, and its
-// own name is free at once for what comes there: in the installer's own temporary folder when that
-// is on the file's volume, so that the file's folder can go at once too, else beside it. A file
-// that cannot be deleted (another program has it loaded) gets back the name it had on disk.
+// file that goes from its place first takes a fresh name (aside_pattern), and its own name is free
+// at once for what comes there: in the installer's own temporary folder when that is on the
+// file's volume, so that the file's folder can go at once too, else beside it in its own folder. A
+// file that cannot be deleted (another program has it loaded) gets back the name it had on disk.
 //
 // Programs see a file's bytes through the file system's filters: a file that Windows compressed
 // (compact /exe), a deduplicated one or a cloud placeholder is a reparse point whose bytes its
@@ -19,9 +19,17 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include <windows.h>
+
+// The name of a file put aside, each '%' a random lower-case hexadecimal digit: a backup in the
+// temporary folder, or a file that goes while another program holds it.
+inline constexpr wchar_t aside_pattern[] = L"vd-%%%%%.tmp";
+
+// Whether name has the form of aside_pattern.
+bool is_aside_name(std::wstring_view name) noexcept;
 
 // The failure of a file that could neither leave its place nor get its name back: it stays in its
 // folder under the name left_as.

@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr wchar_t backup_pattern[] = L"vd-%%%%%.tmp";
-
 // Holds a privilege of the process token switched on for one step, and off again afterwards
 // whatever its state was before: the installer never needs it outside these steps.
 class privilege_guard {
@@ -199,8 +197,7 @@ bool is_folder(const fs::path& path) {
 bool keep_beside(uninstall_log::entry& item, const fs::path& original, const std::wstring& checked_below) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         fs::path kept = original;
-        kept.replace_filename(original.stem().native() + L" (" + vd::random_name(backup_pattern).substr(0, 8) + L")" +
-                              original.extension().native());
+        kept.replace_filename(original.stem().native() + vd::random_name(L" (vd-%%%%%)") + original.extension().native());
         if (journal_details::restore_backup(item.backup, kept.wstring(), checked_below)) {
             item.backup = kept.wstring();
             item.kept_for_user = true;
@@ -214,15 +211,14 @@ bool keep_beside(uninstall_log::entry& item, const fs::path& original, const std
 }
 
 // A folder of the installation that only files waiting for the programs that hold them keep from
-// going ("vd-%%%%%.tmp" put aside beside their place) goes at the next restart, when they have
+// going (put aside beside their place) goes at the next restart, when they have
 // gone. Only in the installation folder: a path users can change is never handed to the restart.
 bool remove_at_restart_when_only_aside_files(const uninstall_log::entry& item) {
     if (!item.checked_below.empty())
         return false;
     std::error_code ec;
     for (fs::directory_iterator entry(item.path, ec), end; !ec && entry != end; entry.increment(ec)) {
-        const auto name = entry->path().filename().native();
-        if (name.size() != 12 || !name.starts_with(L"vd-") || !name.ends_with(L".tmp"))
+        if (!is_aside_name(entry->path().filename().native()))
             return false;
     }
     return !ec && delete_at_restart(item.path);
@@ -326,7 +322,7 @@ bool uninstall_log::create_folders(const std::wstring& path, const std::wstring&
 }
 
 std::wstring uninstall_log::backup_file(const std::wstring& source, bool copy) {
-    std::wstring name = vd::unique_temp_path(backup_pattern).wstring();
+    std::wstring name = vd::unique_temp_path(aside_pattern).wstring();
     if (source.empty())
         return name;
     try {
@@ -362,7 +358,7 @@ void uninstall_log::add_file(const std::wstring& path, std::int32_t payload_kind
     DWORD error = ERROR_SUCCESS;
     try {
         added.backup_of = name_on_disk(path);
-        added.backup = vd::unique_temp_path(backup_pattern).wstring();
+        added.backup = vd::unique_temp_path(aside_pattern).wstring();
         error = make_backup(path, added.backup, false);
     } catch (const file_left_aside& left) {
         keep_left_aside(added, left);
@@ -407,7 +403,7 @@ void uninstall_log::add_checked_file(const std::wstring& path, std::int32_t payl
     }
     try {
         const auto original = spelt_on_disk(path, existing.get());
-        const auto backup = vd::unique_temp_path(backup_pattern).wstring();
+        const auto backup = vd::unique_temp_path(aside_pattern).wstring();
         move_held_file(existing.get(), backup, folder.get(), path);
         added.backup = backup;
         added.backup_of = original;
@@ -456,7 +452,7 @@ uninstall_log::link_folder uninstall_log::add_shortcut(bool desktop, const std::
     // and its entry waits for that result. It moves through the handle that was checked.
     auto& added = entries.back();
     const auto original = spelt_on_disk(previous->path, held.link.get());
-    const auto backup = vd::unique_temp_path(backup_pattern).wstring();
+    const auto backup = vd::unique_temp_path(aside_pattern).wstring();
     try {
         move_held_file(held.link.get(), backup, held.folder.get(), original);
     } catch (const file_left_aside& left) {
